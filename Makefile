@@ -1,0 +1,43 @@
+# The two commands of the README: `make run` and `make test`. Both install
+# what is missing first (scripts/install-deps), then build.
+
+BUILD_DIR ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build run test test-sanitizers format format-check clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/src/app/pellicar
+
+test: build
+	@scripts/run-tests $(BUILD_DIR)
+
+# The channel tests again under AddressSanitizer+UBSan and ThreadSanitizer.
+test-sanitizers: deps
+	@cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DPELLICAR_ASAN=ON >/dev/null
+	@cmake --build $(BUILD_DIR)-asan -j $(JOBS)
+	@scripts/run-tests $(BUILD_DIR)-asan
+	@cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DPELLICAR_TSAN=ON >/dev/null
+	@cmake --build $(BUILD_DIR)-tsan -j $(JOBS)
+	@scripts/run-tests $(BUILD_DIR)-tsan -L integration
+
+format: configure
+	@cmake --build $(BUILD_DIR) --target format
+
+format-check: configure
+	@cmake --build $(BUILD_DIR) --target format-check
+
+clean:
+	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan

@@ -1,0 +1,43 @@
+#include "app/application.h"
+
+#include "app/error_handler.h"
+
+#include <QFile>
+#include <QFontDatabase>
+#include <QStyleFactory>
+
+namespace pellicar {
+
+TApplication::TApplication(int &argc, char **argv, MessageBoxes &boxes)
+    : QApplication(argc, argv), boxes_(boxes) {
+  SetUpApplication(*this);
+}
+
+bool TApplication::notify(QObject *receiver, QEvent *event) {
+  try {
+    return QApplication::notify(receiver, event);
+  } catch (...) {
+    HandleException(boxes_, activeWindow(), std::current_exception());
+    return true;
+  }
+}
+
+void LoadWindowFaces() {
+  static const char *const files[] = {"/usr/share/wine/fonts/tahoma.ttf",
+                                      "/usr/share/wine/fonts/tahomabd.ttf"};
+  for (const char *file : files) {
+    const QString path = QString::fromLatin1(file);
+    if (QFile::exists(path))
+      QFontDatabase::addApplicationFont(path);
+  }
+}
+
+void SetUpApplication(QApplication &app) {
+  app.setApplicationName(ApplicationTitle());
+  app.setApplicationDisplayName(ApplicationTitle());
+  if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+    QApplication::setStyle(fusion);
+  LoadWindowFaces();
+}
+
+} // namespace pellicar
