@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitizers format format-check clean
+.PHONY: all deps configure build run test test-sanitizers format format-check clean screenshot
 
 all: build
 
@@ -41,3 +41,7 @@ format-check: configure
 
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan
+
+# A picture of the window under a virtual display, for the README.
+screenshot: build
+	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/main-window.png 0
