@@ -1,0 +1,42 @@
+#include "commands/ethernet_commands.h"
+
+#include "commands/integer_field.h"
+#include "commands/list_choice.h"
+
+namespace pellicar {
+
+namespace {
+
+// Converts every field before any byte is kept, so that a bad field leaves
+// nothing half built; the low 8 bits of each value are the byte sent.
+template <std::size_t N> QByteArray FieldBytes(const std::array<QString, N> &texts) {
+  QByteArray bytes;
+  bytes.reserve(qsizetype(N));
+  for (const QString &text : texts)
+    bytes.append(char(ConvertIntegerField(text) & 0xFF));
+  return bytes;
+}
+
+} // namespace
+
+CommandSequence BuildSetIp(const IpAddressFields &fields) {
+  return {QStringLiteral("Set IP"), QByteArray("\x1F\x69", 2) + FieldBytes(fields.texts)};
+}
+
+CommandSequence BuildSetMac(const MacAddressFields &fields) {
+  return {QStringLiteral("Set MAC"), QByteArray("\x1F\x6D\x00", 3) + FieldBytes(fields.texts)};
+}
+
+CommandSequence BuildSetSpeed(int speedIndex) {
+  // s1 is 01 for a fixed mode, s2 01 for 100 Mbit/s, s3 01 for full duplex;
+  // auto-negotiation has a code of its own.
+  static constexpr char kModes[kLinkSpeedItems.size()][3] = {{'\x00', '\x00', '\x84'},
+                                                             {'\x01', '\x01', '\x01'},
+                                                             {'\x01', '\x01', '\x00'},
+                                                             {'\x01', '\x00', '\x01'},
+                                                             {'\x01', '\x00', '\x00'}};
+  const std::uint8_t row = CheckedChoice("Speed", speedIndex, kLinkSpeedItems.size());
+  return {QStringLiteral("Set Speed"), QByteArray("\x1F\x70", 2) + QByteArray(kModes[row], 3)};
+}
+
+} // namespace pellicar
