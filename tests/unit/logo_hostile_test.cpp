@@ -156,35 +156,6 @@ TEST(LogoHostile, TruncatedFilesAreRefusedAtEveryLength) {
   }
 }
 
-TEST(LogoHostile, RunLengthStreamsThatRunWild) {
-  // A 4 × 2 RLE8 picture whose stream is patched after the palette.
-  const auto rle = [](QByteArray stream) {
-    QByteArray file = Bmp(8, C::Rle, 40, 4, 2);
-    const qsizetype offset = qsizetype(std::uint8_t(file[10])) | qsizetype(file[11]) << 8;
-    file.truncate(offset);
-    file.append(stream);
-    PutLe32(file, 2, std::uint32_t(file.size()));
-    PutLe32(file, 34, std::uint32_t(stream.size()));
-    return file;
-  };
-  const QByteArray streams[] = {
-      QByteArray::fromHex("ff00ff00ff00ff000001"),     // runs far past the row
-      QByteArray::fromHex("0002ffff04000001"),         // a delta out of the picture
-      QByteArray::fromHex("00ff0102030001"),           // absolute run longer than the data
-      QByteArray::fromHex("000000000000000000000001"), // more rows than the picture
-      QByteArray::fromHex("04000400"),                 // no end mark, rows complete
-      QByteArray::fromHex("00"),                       // one byte
-  };
-  for (const QByteArray &stream : streams) {
-    SCOPED_TRACE(stream.toHex().toStdString());
-    const LogoPicture p = ReadBytes(rle(stream));
-    if (p.fault == Fault::None)
-      EXPECT_EQ(p.dots.size(), QSize(4, 2));
-    else
-      EXPECT_EQ(p.fault, Fault::Invalid);
-  }
-}
-
 TEST(LogoHostile, TallRecordIsRefusedBeforeItsPixelsAreRead) {
   // An RLE file of a few bytes may claim any height. 8 × 65528 still fits
   // an empty set (4 + 8·8191 bytes); one row more does not, and is
