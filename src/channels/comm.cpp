@@ -22,7 +22,7 @@ TComm::TComm() : TComm(TSerialDeviceOpener(&OpenSerialDevice)) {}
 
 TComm::TComm(TSerialDeviceOpener opener)
     : opener_(std::move(opener)),
-      window_(std::make_unique<THiddenWindow>([this](QEvent &event) { HandleReport(event); })),
+      window_(std::make_unique<TCommWindow>([this](QEvent &event) { HandleReport(event); })),
       reports_(std::make_unique<TCommReporter>(*window_)) {
   // The report types are registered here, on the main thread, before any
   // thread posts one.
@@ -215,7 +215,6 @@ void TComm::ApplyCommTimeouts() {
 }
 
 void TComm::HandleReport(QEvent &event) {
-  reports_->Acquire();
   const QEvent::Type type = event.type();
   if (type == TCommReporter::DataReceived()) {
     // The block goes with the event, handler or not.

@@ -14,7 +14,7 @@ class QEvent;
 
 namespace pellicar {
 
-class THiddenWindow;
+class TCommWindow;
 class TCommReporter;
 class TReadThread;
 class TWriteThread;
@@ -199,7 +199,7 @@ private:
   void HandleReport(QEvent &event);
 
   TSerialDeviceOpener opener_;
-  std::unique_ptr<THiddenWindow> window_;
+  std::unique_ptr<TCommWindow> window_;
   std::unique_ptr<TCommReporter> reports_;
   std::unique_ptr<TSerialDevice> device_; // non-null: the port is open
   std::unique_ptr<TSerialSignal> stop_;   // set to make both threads end

@@ -32,25 +32,21 @@ QEvent::Type TCommReporter::SendDataEmpty() {
 }
 
 void TCommReporter::PostDataReceived(const char *bytes, std::size_t count) {
-  Post(new TPayloadEvent<QByteArray>(DataReceived(), QByteArray(bytes, qsizetype(count))));
+  window_.PostReport(
+      new TPayloadEvent<QByteArray>(DataReceived(), QByteArray(bytes, qsizetype(count))));
 }
 
 void TCommReporter::PostReceiveError(quint32 errors) {
-  Post(new TPayloadEvent<quint32>(ReceiveError(), errors));
+  window_.PostReport(new TPayloadEvent<quint32>(ReceiveError(), errors));
 }
 
-void TCommReporter::PostHangup() { Post(new QEvent(Hangup())); }
+void TCommReporter::PostHangup() { window_.PostReport(new QEvent(Hangup())); }
 
 void TCommReporter::PostModemStateChange(quint32 bits) {
-  Post(new TPayloadEvent<quint32>(ModemStateChange(), bits));
+  window_.PostReport(new TPayloadEvent<quint32>(ModemStateChange(), bits));
 }
 
-void TCommReporter::PostSendDataEmpty() { Post(new QEvent(SendDataEmpty())); }
-
-void TCommReporter::Post(QEvent *event) {
-  posted_.fetch_add(1, std::memory_order_release);
-  window_.Post(event);
-}
+void TCommReporter::PostSendDataEmpty() { window_.PostReport(new QEvent(SendDataEmpty())); }
 
 // ---------------------------------------------------------------------------
 

@@ -19,9 +19,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace pellicar {
@@ -29,11 +31,18 @@ namespace pellicar {
 struct TSerialSignal::Impl {
   int fd = -1;
   bool manualReset = true;
+  // Released by Set, acquired by whoever sees the signal set: what the
+  // setter did before is then visible to the waiter in the language's
+  // terms, not only through the kernel (and so to ThreadSanitizer too).
+  std::atomic<quint64> sets{0};
 };
 
 struct TSerialSignalAccess {
   static int Fd(const TSerialSignal &signal) { return signal.impl_->fd; }
   static bool ManualReset(const TSerialSignal &signal) { return signal.impl_->manualReset; }
+  static void Seen(const TSerialSignal &signal) {
+    (void)signal.impl_->sets.load(std::memory_order_acquire);
+  }
 };
 
 namespace {
@@ -53,6 +62,14 @@ TIoStatus StatusFromErrno(int error) {
 }
 
 int SignalFd(const TSerialSignal &signal) { return TSerialSignalAccess::Fd(signal); }
+
+// poll() found the signal set.
+bool Seen(const TSerialSignal &signal, const pollfd &fd) {
+  if (fd.revents == 0)
+    return false;
+  TSerialSignalAccess::Seen(signal);
+  return true;
+}
 
 void Consume(int fd) {
   std::uint64_t value = 0;
@@ -111,7 +128,8 @@ public:
     termios2 t{};
     if (::ioctl(fd_, TCGETS2, &t) != 0)
       return false;
-    state = kept_;
+    const TCommState kept = Kept();
+    state = kept;
     state.BaudRate = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
     case CS5:
@@ -134,10 +152,10 @@ public:
       state.Parity = (t.c_cflag & PARODD) ? 1 : 2;
     if (!(t.c_cflag & CSTOPB))
       state.StopBits = 0;
-    else if (kept_.StopBits == 0)
+    else if (kept.StopBits == 0)
       state.StopBits = 2;
-    quint32 flags = kept_.Flags & ~(comm_flag::kParity | comm_flag::kOutxCtsFlow |
-                                    comm_flag::kOutX | comm_flag::kInX);
+    quint32 flags = kept.Flags & ~(comm_flag::kParity | comm_flag::kOutxCtsFlow | comm_flag::kOutX |
+                                   comm_flag::kInX);
     flags |= comm_flag::kBinary;
     if (t.c_iflag & INPCK)
       flags |= comm_flag::kParity;
@@ -201,11 +219,13 @@ public:
     // Modem lines: a pseudo terminal has none and answers ENOTTY.
     SetModemLine(TIOCM_DTR, state.Flags & comm_flag::kDtrMask, comm_flag::kDtrEnable);
     SetModemLine(TIOCM_RTS, state.Flags & comm_flag::kRtsMask, comm_flag::kRtsEnable);
+    std::lock_guard<std::mutex> lock(settingsLock_);
     kept_ = state;
     return true;
   }
 
   bool SetTimeouts(const TCommTimeouts &timeouts) override {
+    std::lock_guard<std::mutex> lock(settingsLock_);
     timeouts_ = timeouts;
     return true;
   }
@@ -247,7 +267,7 @@ public:
       const int result = Poll(fds, 2, watchLines_ ? kLineCheckMs : -1);
       if (result < 0)
         return TInputWait::Failed;
-      if (fds[0].revents != 0)
+      if (Seen(stop, fds[0]))
         return TInputWait::Stop;
       if (fds[1].revents & POLLNVAL)
         return TInputWait::Closed;
@@ -260,9 +280,10 @@ public:
   TIoStatus Read(char *buffer, std::size_t size, std::size_t &count,
                  const TSerialSignal &stop) override {
     count = 0;
-    const quint32 interval = timeouts_.ReadIntervalTimeout;
+    const TCommTimeouts timeouts = Timeouts();
+    const quint32 interval = timeouts.ReadIntervalTimeout;
     const quint64 total =
-        quint64(timeouts_.ReadTotalTimeoutMultiplier) * size + timeouts_.ReadTotalTimeoutConstant;
+        quint64(timeouts.ReadTotalTimeoutMultiplier) * size + timeouts.ReadTotalTimeoutConstant;
     const bool hasDeadline = total != 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
     for (;;) {
@@ -286,7 +307,7 @@ public:
       const int result = Poll(fds, 2, timeout);
       if (result < 0)
         return count > 0 ? TIoStatus::Ok : TIoStatus::Failed;
-      if (fds[0].revents != 0)
+      if (Seen(stop, fds[0]))
         return TIoStatus::Stopped;
       if (fds[1].revents & POLLNVAL)
         return TIoStatus::Closed;
@@ -304,8 +325,9 @@ public:
   TIoStatus Write(const char *data, std::size_t size, std::size_t &written,
                   const TSerialSignal &stop) override {
     written = 0;
+    const TCommTimeouts timeouts = Timeouts();
     const quint64 total =
-        quint64(timeouts_.WriteTotalTimeoutMultiplier) * size + timeouts_.WriteTotalTimeoutConstant;
+        quint64(timeouts.WriteTotalTimeoutMultiplier) * size + timeouts.WriteTotalTimeoutConstant;
     const bool hasDeadline = total != 0;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(total);
     for (;;) {
@@ -322,7 +344,7 @@ public:
       const int result = Poll(fds, 2, Remaining(hasDeadline, deadline));
       if (result < 0)
         return TIoStatus::Failed;
-      if (fds[0].revents != 0)
+      if (Seen(stop, fds[0]))
         return TIoStatus::Stopped;
       if (fds[1].revents & POLLNVAL)
         return TIoStatus::Closed;
@@ -341,18 +363,28 @@ public:
       // Sleep about as long as the driver needs for what it holds, then
       // look again.
       const quint64 bits = quint64(pending) * 11 * 1000;
-      const int wait =
-          int(std::clamp<quint64>(bits / std::max<quint32>(kept_.BaudRate, 1), 1, 100));
+      const int wait = int(std::clamp<quint64>(bits / std::max<quint32>(Speed(), 1), 1, 100));
       pollfd fd{SignalFd(stop), POLLIN, 0};
       const int result = Poll(&fd, 1, wait);
       if (result < 0)
         return TIoStatus::Failed;
-      if (result > 0)
+      if (Seen(stop, fd))
         return TIoStatus::Stopped;
     }
   }
 
 private:
+  // The settings are set on the main thread while the threads use them.
+  TCommTimeouts Timeouts() const {
+    std::lock_guard<std::mutex> lock(settingsLock_);
+    return timeouts_;
+  }
+  TCommState Kept() const {
+    std::lock_guard<std::mutex> lock(settingsLock_);
+    return kept_;
+  }
+  quint32 Speed() const { return Kept().BaudRate; }
+
   void SetModemLine(int line, quint32 mode, quint32 enable) {
     if (mode == 0)
       ::ioctl(fd_, TIOCMBIC, &line);
@@ -390,8 +422,9 @@ private:
   }
 
   const int fd_;
-  TCommState kept_;
-  TCommTimeouts timeouts_;
+  mutable std::mutex settingsLock_;
+  TCommState kept_;        // the last record applied
+  TCommTimeouts timeouts_; // under settingsLock_, as kept_
   // The read thread's own: the watched events and the counters last seen.
   quint32 mask_ = 0;
   bool watchLines_ = false;
@@ -416,6 +449,7 @@ TSerialSignal::TSerialSignal(std::unique_ptr<Impl> impl) : impl_(std::move(impl)
 TSerialSignal::~TSerialSignal() { ::close(impl_->fd); }
 
 void TSerialSignal::Set() {
+  impl_->sets.fetch_add(1, std::memory_order_release);
   const std::uint64_t one = 1;
   while (::write(impl_->fd, &one, sizeof one) < 0 && errno == EINTR) {
   }
@@ -425,7 +459,7 @@ void TSerialSignal::Reset() { Consume(impl_->fd); }
 
 bool TSerialSignal::IsSet() const {
   pollfd fd{impl_->fd, POLLIN, 0};
-  return Poll(&fd, 1, 0) > 0;
+  return Poll(&fd, 1, 0) > 0 && Seen(*this, fd);
 }
 
 int WaitForSignals(std::initializer_list<const TSerialSignal *> handles, int timeoutMs) {
@@ -440,7 +474,7 @@ int WaitForSignals(std::initializer_list<const TSerialSignal *> handles, int tim
     return kWaitTimeout;
   int index = 0;
   for (const TSerialSignal *signal : handles) {
-    if (fds[std::size_t(index)].revents != 0) {
+    if (Seen(*signal, fds[std::size_t(index)])) {
       if (!TSerialSignalAccess::ManualReset(*signal))
         Consume(fds[std::size_t(index)].fd);
       return index;
