@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+class QIODevice;
+
+namespace pellicar {
+
+// A logo bitmap file turned into the dots the printer prints.
+//
+// The colour rule: in a bitmap of more than one bit per pixel every pixel
+// that is not exactly white is a dot (alpha is ignored; a 16-bit or
+// bit-field pixel is white when each channel is at its maximum). A one-bit
+// bitmap keeps its two palette colours, and a pixel is a dot where its
+// colour's blue is below 128, whatever its bit value.
+//
+// Only Windows bitmap files are read (the variants BmpHeader accepts).
+// The headers are checked before any pixel is decoded; at most the
+// headers and the pixel data the checked size needs are read from the
+// file, so a file claiming an absurd size costs neither time nor memory.
+struct LogoPicture {
+  enum class Fault {
+    None,
+    Missing,  // the file does not exist or cannot be opened
+    Invalid,  // not a bitmap file that can be read, or 0 wide/high, or
+              // wider than kMaxWidth
+    TooLarge, // its record would take more than the room given
+  };
+
+  static constexpr int kMaxWidth = 576;
+
+  Fault fault = Fault::Missing;
+  // When fault is None: width × height, Format_Mono, colour table
+  // {white, black}; pixel index 1 is a dot.
+  QImage dots;
+
+  // Reads the file at `path`. `room` is the number of bytes its record
+  // (LogoRecordSize) may take at most; a larger picture is refused with
+  // TooLarge before its pixels are decoded. Any thread.
+  static LogoPicture Load(const QString &path, qint64 room);
+  // The same for an open, random-access device (a file or a buffer).
+  static LogoPicture Read(QIODevice &device, qint64 room);
+};
+
+// The preview of the picture dialog: the file as the printer will print
+// it, black dots on white, or a null image when the file would be
+// refused even by an empty logo set.
+QImage RenderLogoPreview(const QString &path);
+
+} // namespace pellicar
