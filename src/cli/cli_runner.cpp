@@ -4,6 +4,7 @@
 #include "cli/command_line.h"
 #include "cli/file_delivery.h"
 #include "cli/print_delivery.h"
+#include "cli/queue_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
 
@@ -53,9 +54,11 @@ std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
     return std::make_unique<TFileDelivery>(request.channel.target);
   case ChannelChoice::Kind::None:
     return std::make_unique<TPrintDelivery>();
+  case ChannelChoice::Kind::Queue:
+    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
+                                            IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Tcp:
   case ChannelChoice::Kind::Serial:
-  case ChannelChoice::Kind::Queue:
     break;
   }
   throw EUsageError(QStringLiteral("%1: this channel is not available in this build")

@@ -9,6 +9,8 @@
 #include "commands/wifi_commands.h"
 #include "firmware/firmware_check.h"
 #include "firmware/firmware_image.h"
+#include "logo/logo_raster.h"
+#include "logo/logo_set.h"
 #include "platform/printer_list.h"
 #include "platform/serial_port_list.h"
 
@@ -297,6 +299,53 @@ CliJob ParseFirmware(TArgumentReader &args) {
   return job;
 }
 
+// The window's refusal of a logo, with the file and the reason: "Error!"
+// stands for a missing file as well as for one that does not fit.
+QString LogoRefusal(const LogoFailure &failure, const QString &path) {
+  QString reason;
+  const QFileInfo file(path);
+  if (failure.text == QLatin1String("Picture invalid"))
+    reason = QStringLiteral(
+        "not a bitmap that can be read, 0 pixels wide or high, or wider than 576 pixels");
+  else if (!file.exists())
+    reason = QStringLiteral("no such file");
+  else if (!file.isFile() || !file.isReadable())
+    reason = QStringLiteral("cannot be read");
+  else
+    reason = QStringLiteral("the logos take more than the printer's %1 bytes of logo memory")
+                 .arg(kLogoCapacity);
+  return QStringLiteral("%1: %2 (%3)").arg(path, failure.text, reason);
+}
+
+CliJob ParseLogo(TArgumentReader &args) {
+  const QString context = QStringLiteral("logo");
+  QStringList files;
+  while (!args.AtEnd())
+    files << args.Next();
+  if (files.size() == 1 && TArgumentReader::IsHelp(files.first()))
+    return Help(context);
+  if (files.isEmpty())
+    throw EUsageError(QStringLiteral("logo needs at least one FILE.bmp"), context);
+  // The count travels in one byte.
+  if (files.size() > LogoSet::kMaxLogos)
+    throw EUsageError(QStringLiteral("logo: at most %1 logos can be stored at once, not %2")
+                          .arg(LogoSet::kMaxLogos)
+                          .arg(files.size()),
+                      context);
+  QByteArray data;
+  if (const std::optional<LogoFailure> failure = BuildLogoData(files, data))
+    throw EBadInput(LogoRefusal(*failure, files.value(failure->entry)));
+  // FS q n, then the records BuildLogoData laid out behind the 3 bytes.
+  data[0] = char(0x1C);
+  data[1] = char(0x71);
+  data[2] = char(files.size());
+  CliJob job;
+  job.kind = CliJob::Kind::Stream;
+  job.command = context;
+  job.sequences = {CommandSequence{QStringLiteral("LOGO TO NVRAM"), data}};
+  return job;
+}
+
 CliJob ParseCheckFirmware(TArgumentReader &args) {
   const QString context = QStringLiteral("check-firmware");
   const QString path = args.Sole(QStringLiteral("a firmware file"), context);
@@ -376,6 +425,8 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseWifi(args);
   if (command == QLatin1String("blackmark"))
     return ParseBlackMark(args);
+  if (command == QLatin1String("logo"))
+    return ParseLogo(args);
   if (command == QLatin1String("firmware"))
     return ParseFirmware(args);
   if (command == QLatin1String("check-firmware"))

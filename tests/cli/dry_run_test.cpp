@@ -4,9 +4,11 @@
 
 #include "cli/cli_process.h"
 #include "commands/code_page_table.h"
+#include "support/bmp_writer.h"
 #include "support/command_cases.h"
 #include "support/firmware_files.h"
 
+#include <QImage>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -35,7 +37,7 @@ void ExpectRefused(const QStringList &arguments, const QString &message) {
   SCOPED_TRACE(arguments.join(QLatin1Char(' ')).left(200).toStdString());
   const CliResult result = RunCliProcess(arguments);
   EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.out.isEmpty()) << result.out.toStdString();
+  EXPECT_TRUE(result.out.isEmpty()) << result.out.left(200).toStdString();
   EXPECT_TRUE(result.errText().contains(message)) << result.err.toStdString();
 }
 
@@ -271,6 +273,79 @@ TEST(CliDryRunTest, CheckFirmwareOnly) {
   const CliResult result = RunCliProcess({QStringLiteral("check-firmware"), path});
   EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
   EXPECT_EQ(result.outText(), path + QStringLiteral(": valid firmware of 258 bytes\n"));
+}
+
+// A w × h bitmap, white with the pixel (x, y) in `ink` when given.
+QString Bitmap(const QTemporaryDir &folder, const QString &name, int w, int h, int bpp = 24,
+               int x = 0, int y = 0, QRgb ink = qRgb(0, 0, 0)) {
+  QImage picture(w, h, QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  picture.setPixel(x, y, ink);
+  BmpFormat format;
+  format.bitsPerPixel = bpp;
+  return SaveFile(folder.path(), name, WriteBmp(picture, format));
+}
+
+TEST(CliDryRunTest, LogoStream) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString dot = Bitmap(folder, QStringLiteral("dot.bmp"), 1, 1);
+  // One record: x = 1, y = 1, the dot in bit 7, seven zero padding columns.
+  const std::string record = "01 00 01 00 80 00 00 00 00 00 00 00";
+  ExpectPrints({QStringLiteral("logo"), dot}, Line("LOGO TO NVRAM", "1C 71 01 " + record));
+  // 9 × 9 with a near-white dot at (8, 8): x = 2, y = 2; column 8 holds the
+  // dot as bit 7 of its second byte; 254, 254, 254 prints.
+  const QString corner =
+      Bitmap(folder, QStringLiteral("corner.bmp"), 9, 9, 24, 8, 8, qRgb(254, 254, 254));
+  std::string second = "02 00 02 00";
+  for (int column = 0; column < 16; ++column)
+    second += column == 8 ? " 00 80" : " 00 00";
+  ExpectPrints({QStringLiteral("logo"), dot, corner, dot},
+               Line("LOGO TO NVRAM", "1C 71 03 " + record + ' ' + second + ' ' + record));
+}
+
+TEST(CliDryRunTest, LogoRefusals) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString dot = Bitmap(folder, QStringLiteral("dot.bmp"), 1, 1);
+  const QString widest = Bitmap(folder, QStringLiteral("576.bmp"), 576, 1, 1);
+  const QString tooWide = Bitmap(folder, QStringLiteral("577.bmp"), 577, 1, 1);
+  // 576 wide: 4 + 576·y bytes a record; y = 113 takes 3 + 65092 bytes,
+  // y = 114 does not fit. A 40 × 88 logo (4 + 440 bytes) then fills the
+  // 65539 bytes exactly.
+  const QString fits = Bitmap(folder, QStringLiteral("fits.bmp"), 576, 904, 1);
+  const QString filler = Bitmap(folder, QStringLiteral("filler.bmp"), 40, 88, 1);
+  const QString tooHigh = Bitmap(folder, QStringLiteral("high.bmp"), 576, 912, 1);
+  const QString notBitmap = folder.filePath(QStringLiteral("text.bmp"));
+  ASSERT_TRUE(WriteFileBytes(notBitmap, "not a picture"));
+  const QString missing = folder.filePath(QStringLiteral("missing.bmp"));
+
+  EXPECT_EQ(RunCliProcess({QStringLiteral("logo"), widest}).exitCode, 0);
+  EXPECT_EQ(RunCliProcess({QStringLiteral("logo"), fits}).exitCode, 0);
+  ExpectRefused({QStringLiteral("logo"), dot, tooWide},
+                tooWide + QStringLiteral(": Picture invalid"));
+  ExpectRefused({QStringLiteral("logo"), notBitmap},
+                notBitmap + QStringLiteral(": Picture invalid"));
+  ExpectRefused({QStringLiteral("logo"), dot, missing},
+                missing + QStringLiteral(": Error! (no such file)."));
+  ExpectRefused({QStringLiteral("logo"), tooHigh},
+                tooHigh + QStringLiteral(": Error! (the logos take more than"));
+  const CliResult full = RunCliProcess({QStringLiteral("logo"), fits, filler});
+  EXPECT_EQ(full.exitCode, 0) << ::testing::PrintToString(full);
+  EXPECT_EQ(full.out.size(), qsizetype(sizeof("LOGO TO NVRAM\t")) - 1 + 65539 * 3);
+  ExpectRefused({QStringLiteral("logo"), fits, filler, dot},
+                dot + QStringLiteral(": Error! (the logos take more than"));
+  ExpectRefused({QStringLiteral("logo")}, QStringLiteral("logo needs at least one FILE.bmp"));
+  // The count travels in one byte.
+  QStringList many{QStringLiteral("logo")};
+  for (int i = 0; i < 256; ++i)
+    many << dot;
+  ExpectRefused(many, QStringLiteral("at most 255 logos"));
+  many.removeLast();
+  const CliResult most = RunCliProcess(many);
+  EXPECT_EQ(most.exitCode, 0) << ::testing::PrintToString(most);
+  EXPECT_TRUE(most.out.startsWith("LOGO TO NVRAM\t1C 71 FF 01 00"))
+      << most.out.left(40).toStdString();
 }
 
 } // namespace
