@@ -1,0 +1,282 @@
+// POSIX (Linux) implementation of the TCP socket seam.
+//
+// Readiness comes from an edge-triggered epoll set holding the one socket,
+// watched by a QSocketNotifier: the epoll descriptor is readable only while
+// it holds new edges, so unread data from the peer costs nothing once it has
+// been reported, and EPOLLRDHUP tells of the peer's close without our
+// reading what it sent.
+
+#include "platform/tcp_socket.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pellicar {
+
+namespace {
+
+constexpr uint32_t kWatched = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
+
+int pendingCloses = 0;
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+int pendingError(int fd) {
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+    return errno;
+  return error;
+}
+
+int closeDescriptor(int fd) {
+  if (fd < 0)
+    return 0;
+  // On Linux the descriptor is gone even when close reports EINTR; retrying
+  // could close a descriptor that another part of the program just opened.
+  if (::close(fd) != 0 && errno != EINTR)
+    return errno;
+  return 0;
+}
+
+// Sends without raising SIGPIPE on a broken connection.
+ssize_t sendSome(int fd, const char *data, qint64 size) {
+  ssize_t n;
+  do {
+    n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+// Reads and discards what has arrived. Returns true when the peer has
+// closed its side or the connection is broken (nothing more will come).
+bool drain(int fd) {
+  char sink[16384];
+  // A bounded amount per call: a peer that keeps talking gets its next
+  // edge, and the close's time bound ends it anyway.
+  for (int i = 0; i < 64; ++i) {
+    const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
+    if (n > 0)
+      continue;
+    if (n == 0)
+      return true;
+    if (errno == EINTR)
+      continue;
+    return !wouldBlock(errno);
+  }
+  return false;
+}
+
+// A connection being closed in order: it lives on after its TcpSocket has
+// given it up, child of the application object so that it is released with
+// it at the latest.
+class OrderlyClose : public QObject {
+public:
+  OrderlyClose(int fd, int epoll, QByteArray unsent, int boundMs)
+      : QObject(QCoreApplication::instance()), fd_(fd), epoll_(epoll), unsent_(std::move(unsent)),
+        notifier_(epoll, QSocketNotifier::Read, this) {
+    ++pendingCloses;
+    connect(&notifier_, &QSocketNotifier::activated, this, [this] { Step(); });
+    QTimer::singleShot(boundMs, this, [this] { Finish(); });
+    Step();
+  }
+
+  // Released with the application at the latest; a close still going on
+  // then ends at once.
+  ~OrderlyClose() override {
+    if (fd_ >= 0)
+      --pendingCloses;
+    closeDescriptor(fd_);
+    closeDescriptor(epoll_);
+  }
+
+private:
+  void Step() {
+    if (fd_ < 0)
+      return;
+    epoll_event events[1];
+    ::epoll_wait(epoll_, events, 1, 0);
+    while (!unsent_.isEmpty()) {
+      const ssize_t n = sendSome(fd_, unsent_.constData(), unsent_.size());
+      if (n < 0 && wouldBlock(errno))
+        return; // the next edge says when there is room
+      if (n < 0) {
+        unsent_.clear(); // broken: nothing more can be delivered
+        break;
+      }
+      unsent_.remove(0, n);
+    }
+    if (!shutDown_) {
+      ::shutdown(fd_, SHUT_WR);
+      shutDown_ = true;
+    }
+    if (drain(fd_))
+      Finish();
+  }
+
+  void Finish() {
+    if (fd_ < 0)
+      return;
+    // What arrived last is read first: closing with unread input would
+    // make the kernel send a reset instead of the end of the stream.
+    drain(fd_);
+    notifier_.setEnabled(false);
+    closeDescriptor(fd_);
+    closeDescriptor(epoll_);
+    fd_ = epoll_ = -1;
+    --pendingCloses;
+    deleteLater();
+  }
+
+  int fd_;
+  int epoll_;
+  QByteArray unsent_;
+  bool shutDown_ = false;
+  QSocketNotifier notifier_;
+};
+
+class PosixTcpSocket final : public TcpSocket {
+public:
+  PosixTcpSocket(int fd, int epoll, Notify notify)
+      : fd_(fd), epoll_(epoll), notify_(std::move(notify)),
+        notifier_(std::make_unique<QSocketNotifier>(epoll, QSocketNotifier::Read)) {
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnReady(); });
+  }
+
+  ~PosixTcpSocket() override { Close(); }
+
+  int Connect(quint32 address, quint16 port) override {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = htonl(address);
+    if (::connect(fd_, reinterpret_cast<const sockaddr *>(&peer), sizeof peer) != 0 &&
+        errno != EINPROGRESS)
+      return errno;
+    // Registered only now: an unconnected socket polls as hung up.
+    epoll_event watch{};
+    watch.events = kWatched;
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &watch) != 0)
+      return errno;
+    connecting_ = true;
+    return 0;
+  }
+
+  qint64 Send(const char *data, qint64 size, int &error) override {
+    error = 0;
+    if (size <= 0)
+      return 0;
+    const ssize_t n = sendSome(fd_, data, size);
+    if (n >= 0)
+      return n;
+    if (wouldBlock(errno)) {
+      wantWrite_ = true;
+      return 0;
+    }
+    error = errno;
+    return -1;
+  }
+
+  void CloseOrderly(QByteArray unsent, int boundMs) override {
+    if (fd_ < 0)
+      return;
+    notifier_.reset();
+    new OrderlyClose(fd_, epoll_, std::move(unsent), boundMs);
+    fd_ = epoll_ = -1;
+  }
+
+  int Close() override {
+    notifier_.reset();
+    const int error = closeDescriptor(fd_);
+    closeDescriptor(epoll_);
+    fd_ = epoll_ = -1;
+    return error;
+  }
+
+private:
+  void OnReady() {
+    epoll_event events[1];
+    if (::epoll_wait(epoll_, events, 1, 0) != 1)
+      return;
+    const uint32_t mask = events[0].events;
+    if (connecting_) {
+      connecting_ = false;
+      const int error = pendingError(fd_);
+      notify_(TcpEvent::Connected, error);
+      if (error != 0) {
+        // A failed attempt reports nothing more.
+        notifier_->setEnabled(false);
+        return;
+      }
+      wantWrite_ = true;
+    }
+    if ((mask & EPOLLOUT) && wantWrite_) {
+      wantWrite_ = false;
+      notify_(TcpEvent::Writable, 0);
+    }
+    if (closeReported_)
+      return;
+    // Every edge shows the input flag while unread data sits there; only a
+    // growing amount means something new arrived.
+    if (mask & EPOLLIN) {
+      int unread = 0;
+      if (::ioctl(fd_, FIONREAD, &unread) == 0 && unread > unreadSeen_)
+        notify_(TcpEvent::Readable, 0);
+      unreadSeen_ = unread;
+    }
+    if (mask & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
+      closeReported_ = true;
+      notify_(TcpEvent::PeerClosed, (mask & EPOLLERR) ? pendingError(fd_) : 0);
+    }
+  }
+
+  int fd_;
+  int epoll_;
+  Notify notify_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  bool connecting_ = false;
+  bool wantWrite_ = false;
+  bool closeReported_ = false;
+  int unreadSeen_ = 0;
+};
+
+} // namespace
+
+std::unique_ptr<TcpSocket> CreateTcpSocket(TcpSocket::Notify notify, int &error) {
+  error = 0;
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+  if (epoll < 0) {
+    error = errno;
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<PosixTcpSocket>(fd, epoll, std::move(notify));
+}
+
+QString SocketErrorText(int code) {
+  if (code < 0)
+    return QString::fromLocal8Bit(::gai_strerror(code));
+  char buffer[256];
+  // The GNU strerror_r returns the text, which need not be in `buffer`.
+  return QString::fromLocal8Bit(::strerror_r(code, buffer, sizeof buffer));
+}
+
+int OrderlyClosesPending() { return pendingCloses; }
+
+} // namespace pellicar

@@ -1,0 +1,743 @@
+// The TCP client against a fake printer on 127.0.0.1: real sockets, real
+// back-pressure, real resets. Only name lookups that fail are faked.
+
+#include "channels/client_socket.h"
+#include "channels/socket_error.h"
+#include "platform/tcp_socket.h"
+#include "support/fake_printer.h"
+#include "support/wait.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <ctime>
+#include <map>
+#include <netinet/in.h>
+#include <optional>
+#include <random>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace pellicar;
+using pellicar::test::FakePrinter;
+using pellicar::test::RunEventLoopFor;
+using pellicar::test::WaitUntil;
+
+namespace {
+
+int OpenDescriptors() {
+  return int(QDir(QStringLiteral("/proc/self/fd"))
+                 .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+                 .size());
+}
+
+// Runs the event loop for `ms` milliseconds, sleeping while nothing
+// happens (processEvents with a time limit polls instead).
+void IdleFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+double ProcessCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+QByteArray Pattern(qsizetype size, unsigned seed = 1) {
+  std::mt19937 random(seed);
+  QByteArray bytes(size, Qt::Uninitialized);
+  for (qsizetype i = 0; i < size; ++i)
+    bytes[i] = char(random() & 0xFF);
+  return bytes;
+}
+
+std::unique_ptr<QIODevice> MakeStream(const QByteArray &bytes) {
+  auto buffer = std::make_unique<QBuffer>();
+  buffer->setData(bytes);
+  buffer->open(QIODevice::ReadOnly);
+  return buffer;
+}
+
+QString MessageOf(const std::exception_ptr &error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const EAbort &) {
+    return QStringLiteral("<abort>");
+  } catch (const Exception &e) {
+    return e.message();
+  } catch (...) {
+    return QStringLiteral("<other>");
+  }
+}
+
+std::string KindName(TErrorEvent kind) {
+  static const char *const names[] = {"general",    "send",   "receive", "connect",
+                                      "disconnect", "accept", "lookup"};
+  return names[int(kind)];
+}
+
+// A port on 127.0.0.1 that refuses connections: bound, never listening.
+class RefusingPort {
+public:
+  RefusingPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
+    port_ = ntohs(address.sin_port);
+  }
+  ~RefusingPort() { ::close(fd_); }
+  quint16 port() const { return port_; }
+
+private:
+  int fd_;
+  quint16 port_;
+};
+
+// A listener whose queue is full: the kernel drops further connection
+// requests, so a connect to it stays under way (for seconds).
+class UnansweringPort {
+public:
+  UnansweringPort() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::listen(listener_, 0);
+    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    ::connect(filler_, reinterpret_cast<sockaddr *>(&address), sizeof address);
+  }
+  ~UnansweringPort() {
+    ::close(filler_);
+    ::close(listener_);
+  }
+  quint16 port() const { return port_; }
+
+private:
+  int listener_;
+  int filler_;
+  quint16 port_;
+};
+
+// A resolver under the test's control: names resolve to what the test
+// says, or fail; answers wait until the test releases them.
+class ScriptedResolver : public HostResolver {
+public:
+  std::map<QString, Result> answers; // unknown names fail with -2
+  bool holdAnswers = false;
+  std::vector<LookupId> cancelled;
+  std::vector<QString> asked;
+
+  LookupId LookupHost(const QString &host, Done done) override {
+    return Start(host, std::move(done));
+  }
+  LookupId LookupService(const QString &service, Done done) override {
+    return Start(QStringLiteral("service:") + service, std::move(done));
+  }
+  void Cancel(LookupId id) override {
+    cancelled.push_back(id);
+    held_.erase(id);
+  }
+  void ReleaseAll() {
+    auto held = std::move(held_);
+    held_.clear();
+    for (auto &[id, answer] : held)
+      answer();
+  }
+  LookupId lastId() const { return nextId_ - 1; }
+
+private:
+  LookupId Start(const QString &name, Done done) {
+    asked.push_back(name);
+    Result result;
+    auto found = answers.find(name);
+    if (found != answers.end())
+      result = found->second;
+    else
+      result.error = -2;
+    const LookupId id = nextId_++;
+    if (holdAnswers)
+      held_[id] = [done, result] { done(result); };
+    else
+      done(result);
+    return id;
+  }
+  LookupId nextId_ = 1;
+  std::map<LookupId, std::function<void()>> held_;
+};
+
+HostResolver::Result Address(quint32 address) {
+  HostResolver::Result result;
+  result.address = address;
+  return result;
+}
+
+// Records every event of a client, and what escaped from the event loop.
+struct Recorder {
+  std::vector<std::string> events;
+  std::vector<std::pair<TErrorEvent, int>> errors;
+  std::vector<std::exception_ptr> escaped;
+  std::optional<int> setCodeTo = 0; // what OnError does with the code; nullopt: leaves it
+  bool activeAtConnect = false;
+  int reads = 0;
+
+  void Attach(TClientSocket &client) {
+    auto note = [this](const char *name) {
+      return [this, name](TCustomWinSocket &) { events.emplace_back(name); };
+    };
+    client.OnLookup = note("lookup");
+    client.OnConnecting = note("connecting");
+    client.OnConnect = [this, &client](TCustomWinSocket &) {
+      activeAtConnect = client.Active();
+      events.emplace_back("connect");
+    };
+    client.OnDisconnect = note("disconnect");
+    client.OnRead = [this](TCustomWinSocket &) {
+      ++reads;
+      events.emplace_back("read");
+    };
+    client.OnWrite = note("write");
+    client.OnError = [this](TCustomWinSocket &, TErrorEvent kind, int &code) {
+      errors.emplace_back(kind, code);
+      events.push_back("error:" + KindName(kind));
+      if (setCodeTo)
+        code = *setCodeTo;
+    };
+    client.SetExceptionHandler([this](std::exception_ptr error) { escaped.push_back(error); });
+  }
+  bool Saw(const std::string &name) const {
+    return std::find(events.begin(), events.end(), name) != events.end();
+  }
+  int Count(const std::string &name) const {
+    return int(std::count(events.begin(), events.end(), name));
+  }
+};
+
+using Events = std::vector<std::string>;
+
+class ClientSocketTest : public ::testing::Test {
+protected:
+  void SetUp() override { MakeClient(SystemHostResolver()); }
+
+  void TearDown() override {
+    client_.reset();
+    WaitUntil([] { return TClientSocket::ClosingConnections() == 0; }, 3000);
+  }
+
+  void MakeClient(std::shared_ptr<HostResolver> resolver) {
+    client_ = std::make_unique<TClientSocket>(nullptr, std::move(resolver));
+    rec_ = Recorder{};
+    rec_.Attach(*client_);
+    connect(client_->Socket());
+  }
+
+  void connect(TClientWinSocket &socket) {
+    QObject::connect(&socket, &TCustomWinSocket::StreamProgress, [this](qint64 sent, qint64 total) {
+      progress_.push_back(sent);
+      total_ = total;
+    });
+    QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
+                     [this](bool complete) { finished_.push_back(complete); });
+  }
+
+  void ConnectTo(const FakePrinter &printer, const QString &host = QStringLiteral("127.0.0.1")) {
+    client_->SetHost(host);
+    client_->SetPort(printer.port());
+    client_->SetActive(true);
+    ASSERT_TRUE(WaitUntil([&] { return client_->Active(); }));
+    ASSERT_TRUE(printer.waitForConnections(1));
+  }
+
+  // Connected to a printer that has stopped reading, with a stream whose
+  // transfer has stalled.
+  void StallStream(FakePrinter &printer, const QByteArray &data) {
+    ConnectTo(printer);
+    printer.pauseReading();
+    ASSERT_TRUE(client_->Socket().BeginStreamSend(MakeStream(data)));
+    qint64 last = -1;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          RunEventLoopFor(50);
+          const qint64 now = progress_.empty() ? 0 : progress_.back();
+          const bool still = now == last;
+          last = now;
+          return still;
+        },
+        5000));
+    ASSERT_LT(last, data.size()) << "the network took the whole stream at once";
+    ASSERT_TRUE(finished_.empty());
+  }
+
+  std::unique_ptr<TClientSocket> client_;
+  Recorder rec_;
+  std::vector<qint64> progress_;
+  qint64 total_ = 0;
+  std::vector<bool> finished_;
+};
+
+// ---- connecting ----
+
+class ConnectThroughLookup : public ClientSocketTest,
+                             public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(ConnectThroughLookup, RaisesLookupConnectingConnectInOrder) {
+  FakePrinter printer;
+  client_->SetHost(QString::fromLatin1(GetParam()));
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  EXPECT_EQ(rec_.events, Events{"lookup"}) << "OnLookup is raised inside the call";
+  EXPECT_FALSE(client_->Active());
+
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("write"); }));
+  EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "connect", "write"}));
+  EXPECT_TRUE(rec_.activeAtConnect);
+  EXPECT_TRUE(client_->Active());
+  EXPECT_TRUE(printer.waitForConnections(1));
+  EXPECT_EQ(printer.connectionCount(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ConnectThroughLookup,
+                         ::testing::Values("127.0.0.1", "localhost", "LocalHost"));
+
+TEST_F(ClientSocketTest, ConnectsToTheLow16BitsOfThePort) {
+  FakePrinter printer(FakePrinter::Options{4464, 0});
+  if (!printer.listening())
+    GTEST_SKIP() << "port 4464 is in use";
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(70000);
+  client_->SetActive(true);
+  EXPECT_TRUE(WaitUntil([&] { return client_->Active(); }));
+  EXPECT_TRUE(printer.waitForConnections(1));
+}
+
+TEST_F(ClientSocketTest, ConnectsByAddressAndByServiceThroughTheResolver) {
+  FakePrinter printer;
+  auto resolver = std::make_shared<ScriptedResolver>();
+  HostResolver::Result service;
+  service.port = printer.port();
+  resolver->answers[QStringLiteral("service:pdl")] = service;
+  MakeClient(resolver);
+  client_->SetAddress(QStringLiteral("127.0.0.1"));
+  client_->SetService(QStringLiteral("pdl"));
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return client_->Active(); }));
+  EXPECT_EQ(resolver->asked, std::vector<QString>{QStringLiteral("service:pdl")});
+  EXPECT_TRUE(printer.waitForConnections(1));
+  EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "connect", "write"}));
+}
+
+struct ErrorCase {
+  const char *name;
+  std::optional<int> setCodeTo;
+  const char *escaped; // nullptr: nothing raised
+};
+
+class RefusedConnect : public ClientSocketTest, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(RefusedConnect, ReportsConnectErrorAndLeavesNoSocket) {
+  rec_.setCodeTo = GetParam().setCodeTo;
+  RefusingPort refusing;
+  const int before = OpenDescriptors();
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(refusing.port());
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return !rec_.errors.empty(); }));
+  RunEventLoopFor(100);
+
+  EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "error:connect"}));
+  EXPECT_EQ(rec_.errors[0].second, ECONNREFUSED);
+  EXPECT_FALSE(client_->Active());
+  EXPECT_FALSE(client_->Socket().Connecting());
+  EXPECT_EQ(OpenDescriptors(), before);
+  if (GetParam().escaped == nullptr) {
+    EXPECT_TRUE(rec_.escaped.empty());
+  } else {
+    ASSERT_EQ(rec_.escaped.size(), 1u);
+    EXPECT_EQ(MessageOf(rec_.escaped[0]), QString::fromLatin1(GetParam().escaped));
+  }
+  // A new attempt starts cleanly after the failed one.
+  FakePrinter printer;
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  EXPECT_TRUE(WaitUntil([&] { return client_->Active(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RefusedConnect,
+                         ::testing::Values(ErrorCase{"Cleared", 0, nullptr},
+                                           ErrorCase{"Left", std::nullopt,
+                                                     "Asynchronous socket error 111"}),
+                         [](const auto &c) { return std::string(c.param.name); });
+
+class NoAddress : public ClientSocketTest, public ::testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(NoAddress, ReportsLookupError1110ThenDisconnect) {
+  rec_.setCodeTo = GetParam().setCodeTo;
+  const int before = OpenDescriptors();
+  if (GetParam().escaped == nullptr) {
+    EXPECT_NO_THROW(client_->SetActive(true));
+  } else {
+    try {
+      client_->SetActive(true);
+      ADD_FAILURE() << "nothing thrown";
+    } catch (const ESocketError &e) {
+      EXPECT_EQ(e.message(), QString::fromLatin1(GetParam().escaped));
+    }
+  }
+  EXPECT_EQ(rec_.events, (Events{"lookup", "error:lookup", "disconnect"}));
+  EXPECT_EQ(rec_.errors[0].second, 1110);
+  EXPECT_FALSE(client_->Active());
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, NoAddress,
+                         ::testing::Values(ErrorCase{"Cleared", 0, nullptr},
+                                           ErrorCase{"Left", std::nullopt, "No address specified"}),
+                         [](const auto &c) { return std::string(c.param.name); });
+
+TEST_F(ClientSocketTest, FailedLookupReportsLookupErrorThenDisconnect) {
+  MakeClient(std::make_shared<ScriptedResolver>());
+  rec_.setCodeTo = std::nullopt;
+  client_->SetHost(QStringLiteral("printer.invalid"));
+  client_->SetPort(9100);
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("disconnect"); }));
+  EXPECT_EQ(rec_.events, (Events{"lookup", "error:lookup", "disconnect"}));
+  EXPECT_EQ(rec_.errors[0].second, -2);
+  EXPECT_FALSE(client_->Active());
+  ASSERT_EQ(rec_.escaped.size(), 1u);
+  EXPECT_EQ(MessageOf(rec_.escaped[0]),
+            QStringLiteral("Windows socket error: %1 (-2), on API 'ASync Lookup'")
+                .arg(SocketErrorText(-2)));
+}
+
+// ---- abandoned attempts ----
+
+TEST_F(ClientSocketTest, DeactivatingDuringLookupCancelsIt) {
+  auto resolver = std::make_shared<ScriptedResolver>();
+  resolver->holdAnswers = true;
+  resolver->answers[QStringLiteral("printer")] = Address(INADDR_LOOPBACK);
+  MakeClient(resolver);
+  FakePrinter printer;
+  client_->SetHost(QStringLiteral("printer"));
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  client_->SetActive(false);
+  EXPECT_EQ(resolver->cancelled, std::vector<HostResolver::LookupId>{resolver->lastId()});
+  resolver->ReleaseAll();
+  RunEventLoopFor(100);
+  EXPECT_EQ(rec_.events, (Events{"lookup", "disconnect"}));
+  EXPECT_EQ(printer.connectionCount(), 0);
+}
+
+TEST_F(ClientSocketTest, DeactivatingDuringConnectAbandonsIt) {
+  UnansweringPort silent;
+  const int before = OpenDescriptors();
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(silent.port());
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("connecting"); }));
+  RunEventLoopFor(50);
+  EXPECT_TRUE(client_->Socket().Connecting());
+  client_->SetActive(false);
+  RunEventLoopFor(100);
+  EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "disconnect"}));
+  EXPECT_FALSE(client_->Socket().Connecting());
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(ClientSocketTest, ActivatingTwiceMakesOneConnection) {
+  FakePrinter printer;
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return client_->Active(); }));
+  RunEventLoopFor(100);
+  EXPECT_EQ(rec_.Count("connect"), 1);
+  EXPECT_EQ(printer.connectionCount(), 1);
+}
+
+TEST_F(ClientSocketTest, ReactivatingDuringConnectIgnoresTheOldAttempt) {
+  UnansweringPort silent;
+  FakePrinter printer;
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(silent.port());
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("connecting"); }));
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return client_->Active(); }));
+  RunEventLoopFor(100);
+  EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "disconnect", "lookup", "connecting",
+                                 "connect", "write"}));
+}
+
+// ---- properties ----
+
+TEST_F(ClientSocketTest, PropertiesCannotChangeWhileActiveButEqualValuesPass) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  const QString refused = QStringLiteral("Can't change value while socket is active");
+  struct Change {
+    const char *what;
+    std::function<void()> set;
+    bool allowed;
+  };
+  const std::vector<Change> changes = {
+      {"same host, other case", [&] { client_->SetHost(QStringLiteral("127.0.0.1")); }, true},
+      {"same port", [&] { client_->SetPort(printer.port()); }, true},
+      {"same type", [&] { client_->SetClientType(TClientType::ctNonBlocking); }, true},
+      {"host", [&] { client_->SetHost(QStringLiteral("127.0.0.2")); }, false},
+      {"port", [&] { client_->SetPort(9100); }, false},
+      {"address", [&] { client_->SetAddress(QStringLiteral("127.0.0.1")); }, false},
+      {"service", [&] { client_->SetService(QStringLiteral("pdl")); }, false},
+      {"type", [&] { client_->SetClientType(TClientType::ctBlocking); }, false},
+  };
+  for (const Change &change : changes) {
+    try {
+      change.set();
+      EXPECT_TRUE(change.allowed) << change.what;
+    } catch (const ESocketError &e) {
+      EXPECT_FALSE(change.allowed) << change.what;
+      EXPECT_EQ(e.message(), refused) << change.what;
+    }
+  }
+  EXPECT_THROW(client_->Socket().OpenConnection(QStringLiteral("127.0.0.1"), {}, {}, 1),
+               ESocketError);
+  client_->SetActive(false);
+  client_->SetHost(QStringLiteral("LOCALHOST"));
+  client_->SetHost(QStringLiteral("localhost"));
+  EXPECT_EQ(client_->Host(), QStringLiteral("LOCALHOST"));
+}
+
+TEST(SocketErrorTest, FormatsPlatformErrors) {
+  EXPECT_EQ(ESocketError::ApiError(ECONNREFUSED, QStringLiteral("connect")).message(),
+            QStringLiteral("Windows socket error: Connection refused (111), on API 'connect'"));
+  EXPECT_EQ(ESocketError::AsyncError(104).message(),
+            QStringLiteral("Asynchronous socket error 104"));
+}
+
+// ---- sending ----
+
+TEST_F(ClientSocketTest, SendsStreamsInPiecesOf4096AndStringsWhole) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  const QByteArray stream = Pattern(10000);
+  const QByteArray withZeros("\x1f\x00\x00", 3);
+  EXPECT_TRUE(client_->Socket().BeginStreamSend(MakeStream(stream)));
+  EXPECT_EQ(client_->Socket().SendString(withZeros), 3);
+  ASSERT_TRUE(printer.waitForBytes(stream.size() + 3));
+  EXPECT_EQ(progress_, (std::vector<qint64>{4096, 8192, 10000}));
+  EXPECT_EQ(total_, 10000);
+  EXPECT_EQ(finished_, std::vector<bool>{true});
+  EXPECT_EQ(printer.received(), stream + withZeros);
+}
+
+TEST_F(ClientSocketTest, SendingWhenNotConnectedSendsNothing) {
+  EXPECT_EQ(client_->Socket().SendBytes("abc", 3), 0);
+  auto stream = MakeStream("abc");
+  EXPECT_FALSE(client_->Socket().BeginStreamSend(std::move(stream)));
+  EXPECT_NE(stream, nullptr) << "the stream stays with the caller";
+}
+
+struct BackPressureCase {
+  const char *name;
+  bool asStream;
+};
+
+class BackPressure : public ClientSocketTest,
+                     public ::testing::WithParamInterface<BackPressureCase> {};
+
+TEST_P(BackPressure, EveryByteArrivesInOrderAndTheLoopStaysResponsive) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  int ticks = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+  timer.start(10);
+
+  const QByteArray bulk = Pattern(6 << 20);
+  const QByteArray tail1("\x1b\x40", 2);
+  const QByteArray tail2("\x1f\x11\x00", 3);
+  TClientWinSocket &socket = client_->Socket();
+  if (GetParam().asStream)
+    ASSERT_TRUE(socket.BeginStreamSend(MakeStream(bulk)));
+  else
+    ASSERT_EQ(socket.SendBytes(bulk.constData(), int(bulk.size())), int(bulk.size()));
+  EXPECT_EQ(socket.SendBytes(tail1.constData(), 2), 2);
+  EXPECT_EQ(socket.SendString(tail2), 3);
+  auto second = MakeStream("more");
+  if (GetParam().asStream) {
+    EXPECT_FALSE(socket.BeginStreamSend(std::move(second)));
+    EXPECT_NE(second, nullptr);
+  }
+
+  RunEventLoopFor(300);
+  EXPECT_GE(ticks, 15) << "the event loop was held up";
+  EXPECT_LT(printer.receivedSize(), bulk.size()) << "no back-pressure";
+  EXPECT_TRUE(socket.HasPendingOutput());
+
+  printer.readSlowly(256 << 10, 2);
+  ASSERT_TRUE(printer.waitForBytes(bulk.size() + 5, 30000));
+  RunEventLoopFor(50);
+  EXPECT_EQ(printer.receivedSize(), bulk.size() + 5);
+  EXPECT_TRUE(printer.received() == bulk + tail1 + tail2) << "bytes lost or out of order";
+  EXPECT_FALSE(socket.HasPendingOutput());
+  EXPECT_TRUE(rec_.errors.empty());
+  if (GetParam().asStream) {
+    EXPECT_EQ(finished_, std::vector<bool>{true});
+    EXPECT_EQ(progress_.back(), bulk.size());
+    EXPECT_EQ(total_, bulk.size());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, BackPressure,
+                         ::testing::Values(BackPressureCase{"Stream", true},
+                                           BackPressureCase{"Bytes", false}),
+                         [](const auto &c) { return std::string(c.param.name); });
+
+// ---- the printer ends the connection ----
+
+TEST_F(ClientSocketTest, PrinterClosingMidStreamDisconnectsAndReleasesTheStream) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  StallStream(printer, Pattern(6 << 20));
+  printer.close();
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("disconnect"); }));
+  EXPECT_FALSE(client_->Active());
+  EXPECT_EQ(finished_, std::vector<bool>{false});
+  EXPECT_TRUE(rec_.errors.empty());
+  EXPECT_EQ(client_->Socket().SendBytes("x", 1), 0);
+  EXPECT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+}
+
+TEST_F(ClientSocketTest, PrinterResettingMidStreamGivesSendErrorAndAborts) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  StallStream(printer, Pattern(6 << 20));
+  printer.reset();
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("disconnect"); }));
+  RunEventLoopFor(50);
+  EXPECT_EQ(rec_.events,
+            (Events{"lookup", "connecting", "connect", "write", "error:send", "disconnect"}));
+  EXPECT_FALSE(client_->Active());
+  EXPECT_EQ(finished_, std::vector<bool>{false});
+  ASSERT_EQ(rec_.escaped.size(), 1u);
+  EXPECT_EQ(MessageOf(rec_.escaped[0]), QStringLiteral("<abort>"));
+}
+
+TEST_F(ClientSocketTest, PrinterClosingWhileIdleDisconnects) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  printer.close();
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("disconnect"); }));
+  EXPECT_FALSE(client_->Active());
+  EXPECT_EQ(client_->Socket().SendBytes("x", 1), 0);
+  EXPECT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.received(), QByteArray());
+}
+
+TEST_F(ClientSocketTest, ResetWhileIdleIsReportedAndTheNextSendFails) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  printer.reset();
+  ASSERT_TRUE(WaitUntil([&] { return !rec_.errors.empty(); }));
+  EXPECT_EQ(rec_.errors[0], std::make_pair(TErrorEvent::eeDisconnect, ECONNRESET));
+  EXPECT_TRUE(client_->Active()) << "a broken connection counts as open until a send fails";
+  EXPECT_FALSE(rec_.Saw("disconnect"));
+
+  EXPECT_EQ(client_->Socket().SendBytes("x", 1), -1);
+  EXPECT_EQ(rec_.errors.back().first, TErrorEvent::eeSend);
+  EXPECT_EQ(rec_.events.back(), "disconnect");
+  EXPECT_FALSE(client_->Active());
+}
+
+// ---- closing ----
+
+TEST_F(ClientSocketTest, CloseIsCleanAndDeliversWhatWasSent) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  printer.send("status bytes nobody reads");
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("read"); }));
+  EXPECT_EQ(client_->Socket().SendString("\x1b@last command"), 14);
+  client_->SetActive(false);
+  EXPECT_EQ(rec_.events.back(), "disconnect");
+  EXPECT_FALSE(client_->Active());
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_EQ(printer.received(), QByteArray("\x1b@last command"));
+  EXPECT_TRUE(WaitUntil([] { return TClientSocket::ClosingConnections() == 0; }));
+}
+
+TEST_F(ClientSocketTest, CloseDeliversBytesStillQueued) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.send("unread");
+  ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("read"); }));
+  printer.pauseReading();
+  const QByteArray bulk = Pattern(8 << 20, 7);
+  ASSERT_EQ(client_->Socket().SendBytes(bulk.constData(), int(bulk.size())), int(bulk.size()));
+  ASSERT_TRUE(client_->Socket().HasPendingOutput());
+  client_->SetActive(false);
+  printer.resumeReading();
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_TRUE(printer.received() == bulk);
+}
+
+TEST_F(ClientSocketTest, AbandonedStreamIsDroppedAtClose) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  StallStream(printer, Pattern(6 << 20));
+  client_->Socket().SendString("after the stream");
+  client_->SetActive(false);
+  EXPECT_EQ(finished_, std::vector<bool>{false});
+  printer.resumeReading();
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_FALSE(printer.received().contains("after the stream"));
+}
+
+// ---- the event loop ----
+
+TEST_F(ClientSocketTest, IdleConnectionCostsNoCpu) {
+  FakePrinter printer;
+  ConnectTo(printer);
+  printer.send("ready\n");
+  ASSERT_TRUE(WaitUntil([&] { return rec_.reads > 0; }));
+  const double before = ProcessCpuMs();
+  IdleFor(2000);
+  const double used = ProcessCpuMs() - before;
+  EXPECT_LT(used, 50.0);
+  EXPECT_EQ(rec_.reads, 1) << "unread data was reported again";
+  EXPECT_TRUE(client_->Active());
+}
+
+TEST_F(ClientSocketTest, ExceptionsFromHandlersGoToTheExceptionHandler) {
+  FakePrinter printer;
+  client_->OnConnect = [](TCustomWinSocket &) {
+    throw Exception(QStringLiteral("from OnConnect"));
+  };
+  client_->SetHost(QStringLiteral("127.0.0.1"));
+  client_->SetPort(printer.port());
+  client_->SetActive(true);
+  ASSERT_TRUE(WaitUntil([&] { return !rec_.escaped.empty(); }));
+  EXPECT_EQ(MessageOf(rec_.escaped[0]), QStringLiteral("from OnConnect"));
+  EXPECT_TRUE(client_->Active());
+}
+
+} // namespace
