@@ -5,6 +5,8 @@
 #include "cli/file_delivery.h"
 #include "cli/print_delivery.h"
 #include "cli/queue_delivery.h"
+#include "cli/serial_delivery.h"
+#include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
 
@@ -58,11 +60,13 @@ std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
     return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
                                             IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Tcp:
+    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
+                                          request.timeoutMs, IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Serial:
-    break;
+    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
+                                             request.channel.parityIndex, request.timeoutMs);
   }
-  throw EUsageError(QStringLiteral("%1: this channel is not available in this build")
-                        .arg(request.channel.Describe()));
+  return std::make_unique<TPrintDelivery>();
 }
 
 } // namespace

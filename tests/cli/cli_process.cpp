@@ -55,4 +55,17 @@ CliResult RunCliShell(const QString &script, const CliOptions &options) {
   return Run(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, withPath);
 }
 
+QByteArray DryRunBytes(const QStringList &command) {
+  const CliResult result = RunCliProcess(command);
+  if (result.exitCode != 0)
+    return {};
+  QByteArray bytes;
+  for (const QByteArray &line : result.out.split('\n')) {
+    const qsizetype tab = line.indexOf('\t');
+    if (tab >= 0)
+      bytes += QByteArray::fromHex(line.mid(tab + 1));
+  }
+  return bytes;
+}
+
 } // namespace pellicar::test

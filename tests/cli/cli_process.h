@@ -45,4 +45,8 @@ CliResult RunCliProcess(const QStringList &arguments, const CliOptions &options 
 // that a QStringList cannot carry (bytes that are not UTF-8).
 CliResult RunCliShell(const QString &script, const CliOptions &options = {});
 
+// The bytes a command sends, read from its dry run (the lines' hex, in
+// order); empty when the dry run failed.
+QByteArray DryRunBytes(const QStringList &command);
+
 } // namespace pellicar::test
