@@ -16,9 +16,6 @@ struct ChannelChoice {
   quint16 port = 9100;      // Tcp
   quint32 baudRate = 19200; // Serial: the computer's side of the line
   int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
-
-  // How the channel is named in messages: "127.0.0.1:9100", "/dev/ttyUSB0".
-  QString Describe() const;
 };
 
 // What a command does.

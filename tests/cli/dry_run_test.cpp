@@ -209,18 +209,24 @@ TEST(CliDryRunTest, BlackMarkDistances) {
 }
 
 TEST(CliDryRunTest, CodePageByNameOrRow) {
-  // Every row, by its exact name and by its number; byte 8 is its number.
-  for (int row = 0; row < kCodePageCount; ++row) {
-    QByteArray bytes = QByteArray::fromHex("1F730200000000000000 00");
-    bytes[8] = char(kCodePages[row].number);
-    const std::string expected =
-        Line("Base Parameter", ToHex(bytes)) + Line("PNPA", "1F 72 00") + Line("BAP", "1F 74 00");
-    ExpectPrints(
-        {QStringLiteral("base"), QStringLiteral("--codepage"), kCodePages[row].displayName()},
-        expected);
-    if (row % 8 == 0)
-      ExpectPrints({QStringLiteral("base"), QStringLiteral("--codepage"), QString::number(row)},
-                   expected);
+  // Byte 8 is the number of the row chosen, by name (any letter case, the
+  // table's own characters) or by row number.
+  const std::vector<std::pair<QString, char>> choices = {
+      {QStringLiteral("chinese"), char(0xFF)},
+      {QStringLiteral("Iran"), 0x0A},
+      {QStringLiteral("IRAN II"), 0x14},
+      {kCodePages[14].displayName(), 0x09}, // holds a full-width comma
+      {QString::fromUtf8("cp858 multilingual latin \xE2\x85\xA0+euro)"), 0x13},
+      {QStringLiteral("0"), char(0xFF)},
+      {QStringLiteral("5"), 0x00},
+      {QStringLiteral("48"), 0x2F},
+  };
+  for (const auto &[value, number] : choices) {
+    QByteArray bytes = QByteArray::fromHex("1F73020000000000000000");
+    bytes[8] = number;
+    ExpectPrints({QStringLiteral("base"), QStringLiteral("--codepage"), value},
+                 Line("Base Parameter", ToHex(bytes)) + Line("PNPA", "1F 72 00") +
+                     Line("BAP", "1F 74 00"));
   }
 }
 
