@@ -2,17 +2,35 @@
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
 #include "app/message_box.h"
+#include "channels/client_socket.h"
+
+#include <QDeadlineTimer>
+#include <QEventLoop>
+#include <QTimer>
 
 int main(int argc, char **argv) {
   pellicar::QtMessageBoxes boxes;
   pellicar::QtFileDialogs fileDialogs;
   pellicar::TApplication app(argc, argv, boxes);
 
-  pellicar::FormServices services;
-  services.boxes = &boxes;
-  services.fileDialogs = &fileDialogs;
-  pellicar::TForm1 form(services);
-  form.move(491, 157);
-  form.show();
-  return app.exec();
+  int status = 0;
+  {
+    pellicar::FormServices services;
+    services.boxes = &boxes;
+    services.fileDialogs = &fileDialogs;
+    pellicar::TForm1 form(services);
+    form.move(491, 157);
+    form.show();
+    status = app.exec();
+  }
+  // A connection closed with the window still hands its last bytes to the
+  // printer and waits for the printer's side to close (about a second at
+  // most), so that nothing sent before the close is lost.
+  QDeadlineTimer deadline(1500);
+  while (pellicar::TClientSocket::ClosingConnections() > 0 && !deadline.hasExpired()) {
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return status;
 }

@@ -1,12 +1,22 @@
 #include "app/main_form.h"
 
 #include "app/error_handler.h"
+#include "app/file_dialogs.h"
 #include "app/message_box.h"
+#include "channels/spooler_channel.h"
+#include "commands/base_commands.h"
+#include "commands/blackmark_commands.h"
 #include "commands/code_page_table.h"
+#include "commands/ethernet_commands.h"
+#include "commands/integer_field.h"
+#include "commands/wifi_commands.h"
+#include "logo/logo_picture.h"
 #include "platform/printer_list.h"
 #include "platform/serial_port_list.h"
+#include "platform/spooler.h"
 #include "ui_main_form.h"
 
+#include <QBuffer>
 #include <QLabel>
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -30,6 +40,13 @@ private:
   int height_;
 };
 
+template <std::size_t N> QStringList itemList(const std::array<const char *, N> &items) {
+  QStringList list;
+  for (const char *item : items)
+    list.append(QString::fromUtf8(item));
+  return list;
+}
+
 void refill(QComboBox *list, const QStringList &items, int selected) {
   list->clear();
   list->addItems(items);
@@ -44,9 +61,38 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   if (!services_.listPrinters)
     services_.listPrinters = [] { return ListInstalledPrinters(); };
 
+  if (services_.spooler == nullptr)
+    ownSpooler_ = CreateSystemSpooler();
+  spooler_ = services_.spooler != nullptr ? services_.spooler : ownSpooler_.get();
+
+  cm1 = services_.serialOpener ? std::make_unique<TComm>(services_.serialOpener)
+                               : std::make_unique<TComm>();
+  cm1->LoadFormValues();
+  cm1->OnRequestHangup = [this](TComm &sender) {
+    Guarded(*services_.boxes, this, [&] { cm1RequestHangup(sender); });
+  };
+
+  clntsckt1 = services_.resolver ? std::make_unique<TClientSocket>(nullptr, services_.resolver)
+                                 : std::make_unique<TClientSocket>();
+  clntsckt1->OnConnecting = [this](TCustomWinSocket &socket) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1Connecting(socket); });
+  };
+  clntsckt1->OnConnect = [this](TCustomWinSocket &socket) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1Connect(socket); });
+  };
+  clntsckt1->OnDisconnect = [this](TCustomWinSocket &socket) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1Disconnect(socket); });
+  };
+  clntsckt1->OnError = [this](TCustomWinSocket &socket, TErrorEvent kind, int &code) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1Error(socket, kind, code); });
+  };
+  clntsckt1->SetExceptionHandler(
+      [this](std::exception_ptr error) { HandleException(*services_.boxes, this, error); });
+
   ui->setupUi(this);
   setFixedSize(432, 450);
   ui->rgPort->AdoptItems();
+  connect(ui->rgPort, &TRadioGroup::Click, this, [this] { RunGuarded(&TForm1::rgPortClick); });
 
   statusPanel_ = new QLabel(ui->statAll);
   statusPanel_->setObjectName(QStringLiteral("statAllPanel0"));
@@ -62,11 +108,38 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   connect(ui->pgcFunction, &QTabWidget::currentChanged, this,
           [this] { RunGuarded(&TForm1::pgcFunctionChange); });
 
+  Bind(ui->btnBaseSet, &TForm1::btnBaseSetClick);
+  Bind(ui->btnSelfTest, &TForm1::btnSelfTestClick);
+  Bind(ui->btnIPSet, &TForm1::btnIPSetClick);
+  Bind(ui->btnMACSet, &TForm1::btnMACSetClick);
+  Bind(ui->btnSpeedSet, &TForm1::btnSpeedSetClick);
+  Bind(ui->btnWIFISet, &TForm1::btnWIFISetClick);
+  Bind(ui->btnUseBM, &TForm1::btnUseBMClick);
+  Bind(ui->btnUnuseBM, &TForm1::btnUnuseBMClick);
+  Bind(ui->btnBMLength, &TForm1::btnBMLengthClick);
+  Bind(ui->btnBMWidth, &TForm1::btnBMWidthClick);
+  Bind(ui->btnBMStartAt, &TForm1::btnBMStartAtClick);
+  Bind(ui->btnBMCutAt, &TForm1::btnBMCutAtClick);
+  Bind(ui->btnBMNextBM, &TForm1::btnBMNextBMClick);
+  Bind(ui->btnBMNextCut, &TForm1::btnBMNextCutClick);
+  Bind(ui->btnADDLOGO, &TForm1::btnADDLOGOClick);
+  Bind(ui->btnDeleteLOGO, &TForm1::btnDeleteLOGOClick);
+  Bind(ui->btnDownloadLOGO, &TForm1::btnDownloadLOGOClick);
+  Bind(ui->btnChoseFW, &TForm1::btnChoseFWClick);
+  Bind(ui->btnUpdateFW, &TForm1::btnUpdateFWClick);
+  Bind(ui->btnOpenCOM, &TForm1::btnOpenCOMClick);
+  Bind(ui->btnConnect, &TForm1::btnConnectClick);
+
   RunGuarded(&TForm1::FormCreate);
   tmr1->start();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+TForm1::~TForm1() {
+  FormDestroy();
+  // The components raise no events into a window being destroyed.
+  cm1->OnRequestHangup = nullptr;
+  *static_cast<TSocketEvents *>(clntsckt1.get()) = TSocketEvents();
+}
 
 QString TForm1::StatusText() const { return statusPanel_->text(); }
 
@@ -85,8 +158,7 @@ void TForm1::RunGuarded(void (TForm1::*handler)()) {
 }
 
 void TForm1::FormCreate() {
-  logoFiles_.clear();
-  logoData_.clear();
+  logos_ = LogoSet();
 
   SetStatusText(ClockText(services_.now()));
 
@@ -96,8 +168,7 @@ void TForm1::FormCreate() {
   ui->pgcFunction->setTabText(ui->pgcFunction->indexOf(ui->tsWIFI), QStringLiteral(" WIFI "));
   ui->pgcFunction->setTabText(ui->pgcFunction->indexOf(ui->tsBlackMark),
                               QStringLiteral(" BlackMark "));
-  ui->pgcFunction->setTabText(ui->pgcFunction->indexOf(ui->tsUpdate),
-                              QStringLiteral(" Download "));
+  ui->pgcFunction->setTabText(ui->pgcFunction->indexOf(ui->tsUpdate), QStringLiteral(" Download "));
 
   QStringList ports;
   ListSerialPorts(ports, services_.sysfsRoot);
@@ -111,27 +182,373 @@ void TForm1::FormCreate() {
     codePages.append(page.displayName());
   refill(ui->cbbCodePage, codePages, 0);
 
-  refill(ui->cbbDesity, {QStringLiteral("Normal"), QStringLiteral("Dark")}, 0);
-  refill(ui->cbbCHS, {QStringLiteral("48"), QStringLiteral("40")}, 0);
+  refill(ui->cbbDesity, itemList(kDensityItems), 0);
+  refill(ui->cbbCHS, itemList(kCharsPerLineItems), 0);
 }
 
 void TForm1::FormDestroy() {
-  firmwareImage_.clear();
-  logoData_.clear();
-  logoFiles_.clear();
+  // The port's threads must not outlive the component; its queued output
+  // is written first.
+  if (SerialOpen) {
+    cm1->ClosePort();
+    SerialOpen = false;
+  }
+  firmware_.Release();
+  logos_ = LogoSet();
 }
 
 void TForm1::pgcFunctionChange() {
-  refill(ui->cbbSpeed,
-         {QStringLiteral("Auto Negotiation"), QStringLiteral("100M Full Duplex"),
-          QStringLiteral("100M Half Duplex"), QStringLiteral("10M Full Duplex"),
-          QStringLiteral("10M Half Duplex")},
-         0);
-  refill(ui->cbbWPAType, {QStringLiteral("WPA-PSK"), QStringLiteral("WPA2-PSK")}, 0);
-  refill(ui->cbbENType, {QStringLiteral("TPIK"), QStringLiteral("AES")}, 1);
-  refill(ui->cbbWEPType, {QStringLiteral("OPEN"), QStringLiteral("SHARE")}, 0);
+  refill(ui->cbbSpeed, itemList(kLinkSpeedItems), 0);
+  refill(ui->cbbWPAType, itemList(kWpaTypeItems), 0);
+  refill(ui->cbbENType, itemList(kCipherItems), 1);
+  refill(ui->cbbWEPType, itemList(kWepTypeItems), 0);
 }
 
 void TForm1::tmr1Timer() { SetStatusText(ClockText(services_.now())); }
+
+MsgResult TForm1::ShowBox(const QString &text, const QString &caption, MsgIcon icon,
+                          MsgButtons buttons, MsgModality modality) {
+  return services_.boxes->Show(this, {text, caption, icon, buttons, modality});
+}
+
+// ---- Base tab ----
+
+void TForm1::btnBaseSetClick() {
+  BaseSettings settings;
+  settings.baudRateIndex = ui->cbbCPBR->currentIndex();
+  settings.cutter = ui->chkCutter->isChecked();
+  settings.buzzer = ui->chkBuzzer->isChecked();
+  settings.drawer = ui->chkDrawer->isChecked();
+  settings.charsPerLineIndex = ui->cbbCHS->currentIndex();
+  settings.densityIndex = ui->cbbDesity->currentIndex();
+  settings.codePageIndex = ui->cbbCodePage->currentIndex();
+  settings.parityIndex = ui->cbbCPPARITY->currentIndex();
+  settings.fontIndex = ui->cbbFont->currentIndex();
+  settings.reprint = ui->chkRePrint->isChecked();
+  settings.buzzAfterPrinting = ui->chkBAP->isChecked();
+  Dispatch(BuildBaseSettings(settings));
+}
+
+void TForm1::btnSelfTestClick() { Dispatch({BuildSelfTest()}); }
+
+// ---- Ethernet tab ----
+
+void TForm1::btnIPSetClick() {
+  IpAddressFields fields;
+  fields.texts = {ui->edtIPAD1->text(), ui->edtIPAD2->text(), ui->edtIPAD3->text(),
+                  ui->edtIPAD4->text()};
+  Dispatch({BuildSetIp(fields)});
+}
+
+void TForm1::btnMACSetClick() {
+  MacAddressFields fields;
+  fields.texts = {ui->edtMAC1->text(), ui->edtMAC2->text(), ui->edtMAC3->text(),
+                  ui->edtMAC4->text(), ui->edtMAC5->text()};
+  Dispatch({BuildSetMac(fields)});
+}
+
+void TForm1::btnSpeedSetClick() { Dispatch({BuildSetSpeed(ui->cbbSpeed->currentIndex())}); }
+
+// ---- Wi-Fi tab ----
+
+void TForm1::btnWIFISetClick() {
+  WifiSettings settings;
+  settings.ssid = ui->edtWIFISSID->text();
+  settings.security = ui->rbWPA->isChecked()   ? WifiSecurity::Wpa
+                      : ui->rbWEP->isChecked() ? WifiSecurity::Wep
+                                               : WifiSecurity::Open;
+  settings.wpaTypeIndex = ui->cbbWPAType->currentIndex();
+  settings.cipherIndex = ui->cbbENType->currentIndex();
+  settings.wpaKey = ui->edtWPAPassword->text();
+  settings.wepTypeIndex = ui->cbbWEPType->currentIndex();
+  settings.wepKey = ui->edtWEPPassword->text();
+  CommandSequence sequence;
+  try {
+    sequence = BuildSetWifi(settings);
+  } catch (const ETextTooLong &tooLong) {
+    ShowBox(tooLong.message(), QStringLiteral("Error"), MsgIcon::Error);
+    return;
+  }
+  Dispatch({sequence});
+}
+
+// ---- Black-mark tab ----
+
+void TForm1::btnUseBMClick() { Dispatch({BuildEnableBlackMark()}); }
+void TForm1::btnUnuseBMClick() { Dispatch({BuildDisableBlackMark()}); }
+
+void TForm1::btnBMLengthClick() {
+  Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Pitch, ui->edtBMLength->text())});
+}
+
+void TForm1::btnBMWidthClick() {
+  Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Width, ui->edtBMWidth->text())});
+}
+
+void TForm1::btnBMStartAtClick() {
+  Dispatch({BuildBlackMarkDistance(BlackMarkDistance::PrintAfter, ui->edtBMStartAt->text())});
+}
+
+void TForm1::btnBMCutAtClick() {
+  Dispatch({BuildBlackMarkDistance(BlackMarkDistance::CutAfter, ui->edtBMCutAt->text())});
+}
+
+void TForm1::btnBMNextBMClick() { Dispatch({BuildNextBlackMark()}); }
+void TForm1::btnBMNextCutClick() { Dispatch({BuildNextCut()}); }
+
+} // namespace pellicar
+
+namespace pellicar {
+
+// ---- Download tab: logos ----
+
+void TForm1::ApplyLogoChange(const LogoSet::Change &change) {
+  for (const LogoSet::Refusal &refusal : change.refusals) {
+    ShowBox(refusal.failure.text, refusal.failure.caption, MsgIcon::Error);
+    for (qsizetype entry : refusal.takeOut)
+      delete ui->lstLOGOList->takeItem(int(entry));
+  }
+  // A take-back works as a delete, which leaves nothing selected.
+  if (!change.refusals.isEmpty())
+    ui->lstLOGOList->setCurrentRow(-1);
+  ui->lblLOGOSIZE->setText(logos_.SpaceLabel());
+}
+
+void TForm1::btnADDLOGOClick() {
+  if (const auto refusal = logos_.CheckAdd()) {
+    ShowBox(refusal->text, refusal->caption, MsgIcon::Error);
+    return;
+  }
+  FileDialogRequest request;
+  request.preview = RenderLogoPreview;
+  request.mustExist = false;
+  const QString path = services_.fileDialogs->OpenFile(this, request);
+  if (path.isEmpty())
+    return;
+  const LogoSet::Change change = logos_.Add(path);
+  if (!change.changed)
+    return;
+  ui->lstLOGOList->addItem(LogoSet::DisplayName(path));
+  ApplyLogoChange(change);
+}
+
+void TForm1::btnDeleteLOGOClick() {
+  const LogoSet::Change change = logos_.Delete(ui->lstLOGOList->currentRow());
+  if (!change.changed)
+    return;
+  delete ui->lstLOGOList->takeItem(int(change.removed));
+  ui->lstLOGOList->setCurrentRow(-1);
+  ApplyLogoChange(change);
+}
+
+// ---- Download tab: firmware ----
+
+void TForm1::btnChoseFWClick() {
+  FileDialogRequest request;
+  request.filter = QStringLiteral("Firmware(.bin) (*.bin)");
+  const QString picked = services_.fileDialogs->OpenFile(this, request);
+  if (!picked.isEmpty())
+    ui->edtFirmwareFile->setText(picked);
+  const FirmwareStep step = firmware_.Choose(ui->edtFirmwareFile->text());
+  if (step.ShowsError())
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+  if (step.clearEdit)
+    ui->edtFirmwareFile->clear();
+}
+
+} // namespace pellicar
+
+namespace pellicar {
+
+// ---- the active channels ----
+
+// The dispatch's three ways out, over the window's channels.
+class TForm1::ChannelSinks final : public OutputSinks {
+public:
+  explicit ChannelSinks(TForm1 &form) : form_(form), printer_(form.SelectedPrinter()) {}
+
+  bool SpoolerSend(const CommandSequence &s) override {
+    return SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size();
+  }
+  bool SerialSend(const CommandSequence &s) override { return form_.cm1->SendData(s.bytes); }
+  bool TcpSend(const CommandSequence &s) override {
+    return form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
+           s.bytes.size();
+  }
+
+private:
+  TForm1 &form_;
+  QString printer_;
+};
+
+QString TForm1::SelectedPrinter() const {
+  return ui->cbbDriver->currentIndex() < 0 ? QString() : ui->cbbDriver->currentText();
+}
+
+ChannelState TForm1::ActiveChannels() const {
+  return {ui->rgPort->ItemIndex() == 0, SerialOpen, TcpConnected};
+}
+
+void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
+  ChannelSinks sinks(*this);
+  SetStatusText(OutcomeText(DispatchCommands(ActiveChannels(), sinks, sequences)));
+}
+
+namespace {
+
+std::unique_ptr<QIODevice> ReaderOver(const QByteArray &bytes) {
+  auto buffer = std::make_unique<QBuffer>();
+  buffer->setData(bytes);
+  buffer->open(QIODevice::ReadOnly);
+  return buffer;
+}
+
+const QString kCanNotUseComPort = QStringLiteral("Can not Use COM Port !");
+
+} // namespace
+
+// ---- Download tab: stream actions ----
+
+void TForm1::btnDownloadLOGOClick() {
+  if (const auto refusal = logos_.CheckDownload()) {
+    ShowBox(refusal->text, refusal->caption, MsgIcon::Error);
+    return;
+  }
+  const QByteArray stream = logos_.DownloadStream();
+  const ChannelState state = ActiveChannels();
+  const QString caption = QStringLiteral("Download LOGO");
+  bool taken = false;
+  // Each channel reads its own copy from the start.
+  if (state.spoolerSelected) {
+    const std::unique_ptr<QIODevice> copy = ReaderOver(stream);
+    const bool sent =
+        SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("LOGO TO NVRAM"), *copy);
+    taken = sent || taken;
+    if (sent)
+      ShowBox(QStringLiteral("OK!"), caption, MsgIcon::Information);
+    else
+      ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+  }
+  if (state.tcpConnected) {
+    // Refused while an earlier transfer still runs.
+    const bool handedOver = clntsckt1->Socket().BeginStreamSend(ReaderOver(stream));
+    taken = handedOver || taken;
+    if (handedOver)
+      ShowBox(QStringLiteral("OK!"), caption, MsgIcon::Information);
+    else
+      ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+  }
+  if (state.serialOpen)
+    SetStatusText(kCanNotUseComPort);
+  else if (state.spoolerSelected || state.tcpConnected)
+    SetStatusText(OutcomeText(taken ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
+  else
+    SetStatusText(OutcomeText(DispatchOutcome::NoChannel));
+}
+
+void TForm1::btnUpdateFWClick() {
+  const FirmwareStep step = firmware_.PrepareUpload(ui->edtFirmwareFile->text());
+  if (step.ShowsError()) {
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+    if (step.clearEdit)
+      ui->edtFirmwareFile->clear();
+    return;
+  }
+  const QString caption = QStringLiteral("Update");
+  ShowBox(QStringLiteral("Keep The Printer Connected Then Press OK!"), caption, MsgIcon::Warning,
+          MsgButtons::Ok, MsgModality::System);
+  // The sending starts when the warning is closed, on the channels active then.
+  const ChannelState state = ActiveChannels();
+  if (state.spoolerSelected) {
+    const std::unique_ptr<QIODevice> copy = ReaderOver(step.upload);
+    SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("update"), *copy);
+  }
+  if (state.tcpConnected && !clntsckt1->Socket().BeginStreamSend(ReaderOver(step.upload)))
+    ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+  if (state.serialOpen)
+    SetStatusText(kCanNotUseComPort);
+}
+
+// ---- port selection and connection ----
+
+void TForm1::rgPortClick() {
+  const int item = ui->rgPort->ItemIndex();
+  if (SerialOpen) {
+    cm1->ClosePort();
+    SerialOpen = false;
+    ui->btnOpenCOM->setText(QStringLiteral("Open"));
+  }
+  ui->btnOpenCOM->setEnabled(item == 1);
+  // An attempt still under way is abandoned too, so that it cannot make the
+  // TCP channel active behind the user's back.
+  if (TcpConnected || clntsckt1->Socket().Connecting()) {
+    clntsckt1->SetActive(false);
+    TcpConnected = false;
+    ui->btnConnect->setText(QStringLiteral("Connect"));
+  }
+  ui->btnConnect->setEnabled(item == 2);
+}
+
+void TForm1::btnOpenCOMClick() {
+  if (ui->btnOpenCOM->text() == QLatin1String("Open")) {
+    cm1->SetCommName(ui->cbbCOM->currentText());
+    cm1->SetBaudRate(ui->cbbBaudrate->currentText().toUInt());
+    cm1->SetParity(TParity(ui->cbbParity->currentIndex()));
+    cm1->OpenPort();
+    SerialOpen = true;
+    ui->btnOpenCOM->setText(QStringLiteral("Close"));
+  } else {
+    cm1->ClosePort();
+    SerialOpen = false;
+    ui->btnOpenCOM->setText(QStringLiteral("Open"));
+  }
+}
+
+void TForm1::btnConnectClick() {
+  if (ui->btnConnect->text() == QLatin1String("Connect")) {
+    clntsckt1->SetActive(false);
+    clntsckt1->SetHost(ui->edtETHIP->text());
+    clntsckt1->SetPort(ConvertIntegerField(ui->edtETHPort->text()));
+    clntsckt1->SetActive(true);
+  } else {
+    // "Connecting" abandons the attempt, "Disconnect" closes the connection.
+    clntsckt1->SetActive(false);
+    ui->btnConnect->setText(QStringLiteral("Connect"));
+    TcpConnected = false;
+  }
+}
+
+void TForm1::clntsckt1Connecting(TCustomWinSocket &) {
+  ui->btnConnect->setText(QStringLiteral("Connecting"));
+}
+
+void TForm1::clntsckt1Connect(TCustomWinSocket &) {
+  ui->btnConnect->setText(QStringLiteral("Disconnect"));
+  TcpConnected = true;
+}
+
+// The printer closed the connection, or a failed send closed it: the
+// channel is no longer active.
+void TForm1::clntsckt1Disconnect(TCustomWinSocket &) {
+  TcpConnected = false;
+  ui->btnConnect->setText(QStringLiteral("Connect"));
+}
+
+void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent, int &errorCode) {
+  ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error);
+  ui->btnConnect->setText(QStringLiteral("Connect"));
+  errorCode = 0;
+}
+
+// A worker thread of the serial port met a failure (the adapter was
+// unplugged, the line went away): the port is closed, not left half alive.
+void TForm1::cm1RequestHangup(TComm &) {
+  if (!SerialOpen)
+    return;
+  cm1->ClosePort();
+  SerialOpen = false;
+  ui->btnOpenCOM->setText(QStringLiteral("Open"));
+  ShowBox(QStringLiteral("Serial Port Error"), QStringLiteral("Error"), MsgIcon::Error);
+}
 
 } // namespace pellicar

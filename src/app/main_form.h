@@ -1,5 +1,13 @@
 #pragma once
 
+#include "app/message_box.h"
+#include "channels/client_socket.h"
+#include "channels/comm.h"
+#include "channels/command_sequence.h"
+#include "channels/dispatch.h"
+#include "firmware/firmware_image.h"
+#include "logo/logo_set.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QStringList>
@@ -7,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAbstractButton;
 class QLabel;
@@ -19,14 +28,17 @@ class TForm1;
 namespace pellicar {
 
 class FileDialogs;
-class MessageBoxes;
+class Spooler;
 
 // What the window needs from outside. The defaults are the real machine;
 // tests replace what they must answer or observe.
 struct FormServices {
-  MessageBoxes *boxes = nullptr;     // required
+  MessageBoxes *boxes = nullptr;      // required
   FileDialogs *fileDialogs = nullptr; // required
   std::function<QStringList()> listPrinters;
+  Spooler *spooler = nullptr;             // null: the machine's print server
+  std::shared_ptr<HostResolver> resolver; // null: the system's resolver
+  TSerialDeviceOpener serialOpener;       // empty: the machine's serial devices
   QString sysfsRoot = QStringLiteral("/sys");
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
@@ -41,6 +53,10 @@ public:
   explicit TForm1(FormServices services, QWidget *parent = nullptr);
   ~TForm1() override;
 
+  // The active-channel state.
+  bool SerialOpen = false;
+  bool TcpConnected = false;
+
   // Panel 0 of the status bar.
   QString StatusText() const;
   void SetStatusText(const QString &text);
@@ -48,13 +64,60 @@ public:
   // The clock's text for a moment: "yyyy-mm-dd hh:mm:ss".
   static QString ClockText(const QDateTime &moment);
 
-  static constexpr int kLogoCapacity = 65539;
-
 private:
   void FormCreate();
   void FormDestroy();
   void pgcFunctionChange();
   void tmr1Timer();
+
+  // Base tab
+  void btnBaseSetClick();
+  void btnSelfTestClick();
+  // Ethernet tab
+  void btnIPSetClick();
+  void btnMACSetClick();
+  void btnSpeedSetClick();
+  // Wi-Fi tab
+  void btnWIFISetClick();
+  // Black-mark tab
+  void btnUseBMClick();
+  void btnUnuseBMClick();
+  void btnBMLengthClick();
+  void btnBMWidthClick();
+  void btnBMStartAtClick();
+  void btnBMCutAtClick();
+  void btnBMNextBMClick();
+  void btnBMNextCutClick();
+  // Download tab
+  void btnADDLOGOClick();
+  void btnDeleteLOGOClick();
+  void btnDownloadLOGOClick();
+  void btnChoseFWClick();
+  void btnUpdateFWClick();
+
+  // Port selection and connection
+  void rgPortClick();
+  void btnOpenCOMClick();
+  void btnConnectClick();
+  void clntsckt1Connecting(TCustomWinSocket &socket);
+  void clntsckt1Connect(TCustomWinSocket &socket);
+  void clntsckt1Disconnect(TCustomWinSocket &socket);
+  void clntsckt1Error(TCustomWinSocket &socket, TErrorEvent errorEvent, int &errorCode);
+  void cm1RequestHangup(TComm &sender);
+
+  class ChannelSinks;
+  // The printer chosen for the spooler: the selected item of the printer
+  // list, or none.
+  QString SelectedPrinter() const;
+  // Shows the refusals of a logo-set change and keeps the list box in step.
+  void ApplyLogoChange(const LogoSet::Change &change);
+
+  // Sends the sequences of one action on the active channels and writes the
+  // outcome into the status panel.
+  void Dispatch(const std::vector<CommandSequence> &sequences);
+  ChannelState ActiveChannels() const;
+  MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
+                    MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner);
 
   // Connects a button's click to a handler that runs inside the guard.
   void Bind(QAbstractButton *button, void (TForm1::*handler)());
@@ -62,13 +125,16 @@ private:
 
   std::unique_ptr<Ui::TForm1> ui;
   FormServices services_;
+  std::unique_ptr<Spooler> ownSpooler_;
+  Spooler *spooler_ = nullptr;
+  std::unique_ptr<TComm> cm1;
+  std::unique_ptr<TClientSocket> clntsckt1;
   QLabel *statusPanel_ = nullptr;
   QTimer *tmr1 = nullptr;
 
   // Logo storage and firmware state.
-  QStringList logoFiles_;
-  QByteArray logoData_;
-  QByteArray firmwareImage_;
+  LogoSet logos_;
+  TFirmwareImage firmware_;
 };
 
 } // namespace pellicar

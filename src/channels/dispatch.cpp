@@ -6,7 +6,7 @@ namespace {
 
 // Every sequence is offered even after one failed, as each is a command of
 // its own; the channel counts as having taken the action only if all went.
-template <typename Send> bool sendAll(const QList<CommandSequence> &sequences, Send send) {
+template <typename Send> bool sendAll(const std::vector<CommandSequence> &sequences, Send send) {
   bool all = true;
   for (const CommandSequence &sequence : sequences)
     all = send(sequence) && all;
@@ -16,19 +16,18 @@ template <typename Send> bool sendAll(const QList<CommandSequence> &sequences, S
 } // namespace
 
 DispatchOutcome DispatchCommands(const ChannelState &state, OutputSinks &sinks,
-                                 const QList<CommandSequence> &sequences) {
+                                 const std::vector<CommandSequence> &sequences) {
   if (!state.any())
     return DispatchOutcome::NoChannel;
   bool taken = false;
   if (state.spoolerSelected)
-    taken = sendAll(sequences, [&](const CommandSequence &s) { return sinks.SpoolerSend(s); }) ||
-            taken;
-  if (state.serialOpen)
-    taken = sendAll(sequences, [&](const CommandSequence &s) { return sinks.SerialSend(s); }) ||
-            taken;
-  if (state.tcpConnected)
     taken =
-        sendAll(sequences, [&](const CommandSequence &s) { return sinks.TcpSend(s); }) || taken;
+        sendAll(sequences, [&](const CommandSequence &s) { return sinks.SpoolerSend(s); }) || taken;
+  if (state.serialOpen)
+    taken =
+        sendAll(sequences, [&](const CommandSequence &s) { return sinks.SerialSend(s); }) || taken;
+  if (state.tcpConnected)
+    taken = sendAll(sequences, [&](const CommandSequence &s) { return sinks.TcpSend(s); }) || taken;
   return taken ? DispatchOutcome::Complete : DispatchOutcome::SendFailed;
 }
 

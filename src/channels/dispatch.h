@@ -2,8 +2,8 @@
 
 #include "channels/command_sequence.h"
 
-#include <QList>
 #include <QString>
+#include <vector>
 
 namespace pellicar {
 
@@ -31,9 +31,9 @@ public:
 };
 
 enum class DispatchOutcome {
-  Complete,  // at least one active channel took every sequence
+  Complete,   // at least one active channel took every sequence
   SendFailed, // channels were active, none took every sequence
-  NoChannel, // nothing was active; nothing was sent
+  NoChannel,  // nothing was active; nothing was sent
 };
 
 // Hands the sequences of one action to every active channel, channel by
@@ -41,7 +41,7 @@ enum class DispatchOutcome {
 // before the next one gets the first), and tells the outcome. Main thread.
 // Exceptions of a channel (a TCP send that aborts the action) pass through.
 DispatchOutcome DispatchCommands(const ChannelState &state, OutputSinks &sinks,
-                                 const QList<CommandSequence> &sequences);
+                                 const std::vector<CommandSequence> &sequences);
 
 // The status panel's text for an outcome: "Complete !", "Send Failed !",
 // "Enable The Communication Port First!".

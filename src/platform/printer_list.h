@@ -8,9 +8,10 @@ namespace pellicar {
 // client configuration points at (on Linux: the CUPS server named by
 // CUPS_SERVER or client.conf), in the server's order.
 //
-// Never throws. No server, or one that does not answer in time, gives an
-// empty list; the call returns within about `timeoutMs` milliseconds.
+// Never throws. No server gives an empty list at once; a server that does
+// not answer gives one within about `timeoutMs` plus one second (the
+// print-server library waits a fixed second for a request's go-ahead).
 // Main thread or any other; it keeps no state.
-QStringList ListInstalledPrinters(int timeoutMs = 1000);
+QStringList ListInstalledPrinters(int timeoutMs = 500);
 
 } // namespace pellicar

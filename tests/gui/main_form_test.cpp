@@ -221,26 +221,13 @@ TEST_F(MainFormTest, CodePageListHoldsTheWholeTableWithSixteenPixelItems) {
 
 TEST_F(MainFormTest, EthernetTabDefaults) {
   expectDefaults(this, form(),
-                 {{"edtIPAD1", "192"},
-                  {"edtIPAD2", "168"},
-                  {"edtIPAD3", "1"},
-                  {"edtIPAD4", "87"},
-                  {"edtTCPPort", "9100"},
-                  {"btnIPSet", "SET"},
-                  {"edtMAC0", "0", false},
-                  {"edtMAC1", "100"},
-                  {"edtMAC2", "101"},
-                  {"edtMAC3", "102"},
-                  {"edtMAC4", "103"},
-                  {"edtMAC5", "104"},
-                  {"btnMACSet", "SET"},
-                  {"btnSpeedSet", "SET"},
-                  {"lblIP", "IP:"},
-                  {"lblTCPPort", "Port:"},
-                  {"lblMAC", "MAC:"},
-                  {"lblSpeed", "Speed:"},
-                  {"pnlIP", nullptr},
-                  {"pnlMAC", nullptr}});
+                 {{"edtIPAD1", "192"},     {"edtIPAD2", "168"},    {"edtIPAD3", "1"},
+                  {"edtIPAD4", "87"},      {"edtTCPPort", "9100"}, {"btnIPSet", "SET"},
+                  {"edtMAC0", "0", false}, {"edtMAC1", "100"},     {"edtMAC2", "101"},
+                  {"edtMAC3", "102"},      {"edtMAC4", "103"},     {"edtMAC5", "104"},
+                  {"btnMACSet", "SET"},    {"btnSpeedSet", "SET"}, {"lblIP", "IP:"},
+                  {"lblTCPPort", "Port:"}, {"lblMAC", "MAC:"},     {"lblSpeed", "Speed:"},
+                  {"pnlIP", nullptr},      {"pnlMAC", nullptr}});
   for (const char *label : {"lblIP", "lblTCPPort", "lblMAC", "lblSpeed"})
     EXPECT_EQ(get<QLabel>(label)->font().family(), QStringLiteral("Calibri")) << label;
 }
@@ -288,8 +275,8 @@ TEST_F(MainFormTest, BlackMarkTabDefaults) {
                   {"btnBMCutAt", "SET"},
                   {"btnBMNextBM", "NEXT BM"},
                   {"btnBMNextCut", "NEXT CUT"}});
-  for (const char *unit : {"lblBMLengthUnit", "lblBMWidthUnit", "lblBMStartAtUnit",
-                           "lblBMCutAtUnit"})
+  for (const char *unit :
+       {"lblBMLengthUnit", "lblBMWidthUnit", "lblBMStartAtUnit", "lblBMCutAtUnit"})
     EXPECT_EQ(get<QLabel>(unit)->text(), QStringLiteral("mm")) << unit;
 }
 
@@ -344,9 +331,9 @@ TEST_F(MainFormTest, TabListsAreEmptyUntilTheFirstChangeOfTab) {
 TEST_F(MainFormTest, ChangingTabRefillsTheFourListsButKeepsEverythingElse) {
   auto *tabs = get<QTabWidget>("pgcFunction");
   tabs->setCurrentIndex(2);
-  EXPECT_EQ(items("cbbSpeed"), (QStringList{"Auto Negotiation", "100M Full Duplex",
-                                            "100M Half Duplex", "10M Full Duplex",
-                                            "10M Half Duplex"}));
+  EXPECT_EQ(items("cbbSpeed"),
+            (QStringList{"Auto Negotiation", "100M Full Duplex", "100M Half Duplex",
+                         "10M Full Duplex", "10M Half Duplex"}));
   EXPECT_EQ(items("cbbWPAType"), (QStringList{"WPA-PSK", "WPA2-PSK"}));
   EXPECT_EQ(items("cbbENType"), (QStringList{"TPIK", "AES"}));
   EXPECT_EQ(items("cbbWEPType"), (QStringList{"OPEN", "SHARE"}));

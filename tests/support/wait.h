@@ -3,31 +3,34 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QThread>
+#include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 namespace pellicar::test {
 
+// Runs the event loop for up to `ms` milliseconds, sleeping while nothing
+// arrives. (processEvents() with a time limit drops WaitForMoreEvents and
+// spins a core, and it never runs deferred deletes: a nested loop does
+// neither.)
+inline void RunEventLoopFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(std::max(ms, 0), &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
 // Runs the event loop until `condition` holds or `timeoutMs` have passed;
-// returns whether it holds. The loop sleeps while nothing arrives.
+// returns whether it holds. The condition is looked at every few
+// milliseconds and after events.
 inline bool WaitUntil(const std::function<bool()> &condition, int timeoutMs = 5000) {
   QDeadlineTimer deadline(timeoutMs);
   while (!condition()) {
     if (deadline.hasExpired())
       return condition();
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    RunEventLoopFor(int(std::min<qint64>(5, std::max<qint64>(1, deadline.remainingTime()))));
   }
   return true;
-}
-
-// Runs the event loop for `ms` milliseconds (for "nothing else happens"
-// checks only; never to wait for a result).
-inline void RunEventLoopFor(int ms) {
-  QDeadlineTimer deadline(ms);
-  while (!deadline.hasExpired())
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents,
-                                    int(std::max<qint64>(1, deadline.remainingTime())));
 }
 
 } // namespace pellicar::test

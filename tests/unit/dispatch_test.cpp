@@ -17,8 +17,8 @@ public:
   bool TcpSend(const CommandSequence &s) override { return take("tcp", s); }
 
   std::vector<std::string> sends;
-  std::set<std::string> failing;       // channels whose every send fails
-  std::set<std::string> failingSends;  // "channel:document" that fail
+  std::set<std::string> failing;      // channels whose every send fails
+  std::set<std::string> failingSends; // "channel:document" that fail
 
 private:
   bool take(const std::string &channel, const CommandSequence &s) {
@@ -28,7 +28,7 @@ private:
   }
 };
 
-const QList<CommandSequence> kBase = {
+const std::vector<CommandSequence> kBase = {
     {QStringLiteral("Base Parameter"), QByteArray(11, '\0')},
     {QStringLiteral("PNPA"), QByteArray("\x1F\x72\x00", 3)},
     {QStringLiteral("BAP"), QByteArray("\x1F\x74\x00", 3)},
@@ -38,10 +38,10 @@ TEST(DispatchCommands, ServesTheActiveChannelsOneAfterAnotherInFixedOrder) {
   RecordingSinks sinks;
   const DispatchOutcome outcome = DispatchCommands({true, true, true}, sinks, kBase);
   EXPECT_EQ(outcome, DispatchOutcome::Complete);
-  EXPECT_EQ(sinks.sends, (std::vector<std::string>{
-                             "spooler:Base Parameter", "spooler:PNPA", "spooler:BAP",
-                             "serial:Base Parameter", "serial:PNPA", "serial:BAP",
-                             "tcp:Base Parameter", "tcp:PNPA", "tcp:BAP"}));
+  EXPECT_EQ(sinks.sends,
+            (std::vector<std::string>{"spooler:Base Parameter", "spooler:PNPA", "spooler:BAP",
+                                      "serial:Base Parameter", "serial:PNPA", "serial:BAP",
+                                      "tcp:Base Parameter", "tcp:PNPA", "tcp:BAP"}));
 }
 
 TEST(DispatchCommands, SendsOnlyOnActiveChannels) {
