@@ -2,9 +2,9 @@
 
 #include "channels/command_sequence.h"
 
-#include <QList>
 #include <QString>
 #include <QtGlobal>
+#include <vector>
 
 namespace pellicar {
 
@@ -29,7 +29,7 @@ struct CliJob {
   QString command;   // the command's name, for messages
   bool help = false; // the report is a help text
   QString report;
-  QList<CommandSequence> sequences;
+  std::vector<CommandSequence> sequences;
 };
 
 // The whole command line.

@@ -52,7 +52,7 @@ CliJob Help(const QString &command) {
   return job;
 }
 
-CliJob Commands(const QString &command, QList<CommandSequence> sequences) {
+CliJob Commands(const QString &command, std::vector<CommandSequence> sequences) {
   CliJob job;
   job.kind = CliJob::Kind::Commands;
   job.command = command;
@@ -137,7 +137,7 @@ CliJob ParseBase(TArgumentReader &args) {
     found->second(option, args.ValueOf(option, context));
   }
   const std::vector<CommandSequence> sequences = BuildBaseSettings(settings);
-  return Commands(context, QList<CommandSequence>(sequences.begin(), sequences.end()));
+  return Commands(context, sequences);
 }
 
 // "A.B.C.D" split into its `count` fields, each left as it stands for the

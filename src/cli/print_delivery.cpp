@@ -5,7 +5,7 @@
 
 namespace pellicar {
 
-QByteArray TPrintDelivery::Lines(const QList<CommandSequence> &sequences) {
+QByteArray TPrintDelivery::Lines(const std::vector<CommandSequence> &sequences) {
   QByteArray lines;
   for (const CommandSequence &sequence : sequences)
     lines += sequence.documentName.toUtf8() + '\t' + sequence.bytes.toHex(' ').toUpper() + '\n';

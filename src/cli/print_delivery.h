@@ -3,7 +3,7 @@
 #include "cli/delivery.h"
 
 #include <QByteArray>
-#include <QList>
+#include <vector>
 
 namespace pellicar {
 
@@ -15,7 +15,7 @@ class TPrintDelivery : public TDelivery {
 public:
   void Deliver(const CliJob &job) override;
 
-  static QByteArray Lines(const QList<CommandSequence> &sequences);
+  static QByteArray Lines(const std::vector<CommandSequence> &sequences);
 };
 
 } // namespace pellicar

@@ -56,7 +56,8 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   deadline.setInterval(timeoutMs_);
   QTimer closeCheck;
   closeCheck.setInterval(kCloseCheckMs);
-  TProgressBar bar(job.sequences.value(0).documentName, total, isStream && showProgress_);
+  TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName, total,
+                   isStream && showProgress_);
   Phase phase = Phase::Connecting;
   qint64 sent = 0;
   std::optional<QString> failure;
