@@ -1,0 +1,42 @@
+#pragma once
+
+#include "channels/command_sequence.h"
+
+#include <QString>
+#include <QtGlobal>
+#include <vector>
+
+namespace pellicar {
+
+// Where the bytes go. None prints them (the dry run).
+struct ChannelChoice {
+  enum class Kind { None, Tcp, Serial, Queue, Output };
+  Kind kind = Kind::None;
+  QString target;           // host, device, queue name or file ("-": standard output)
+  quint16 port = 9100;      // Tcp
+  quint32 baudRate = 19200; // Serial: the computer's side of the line
+  int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
+};
+
+// What a command does.
+struct CliJob {
+  enum class Kind {
+    Report,   // prints `report` on standard output; sends nothing
+    Commands, // sends `sequences`, in order, as the dispatch does
+    Stream,   // sends `sequences[0]` as one long transfer (logo, firmware)
+  };
+  Kind kind = Kind::Report;
+  QString command;   // the command's name, for messages
+  bool help = false; // the report is a help text
+  QString report;
+  std::vector<CommandSequence> sequences;
+};
+
+// The whole command line.
+struct CliRequest {
+  ChannelChoice channel;
+  int timeoutMs = 10000;
+  CliJob job;
+};
+
+} // namespace pellicar

@@ -1,0 +1,110 @@
+#include "cli/cli_runner.h"
+
+#include "cli/cli_errors.h"
+#include "cli/command_line.h"
+#include "cli/file_delivery.h"
+#include "cli/print_delivery.h"
+#include "cli/queue_delivery.h"
+#include "cli/serial_delivery.h"
+#include "cli/tcp_delivery.h"
+#include "cli/terminal.h"
+#include "cli/usage_text.h"
+
+#include <QStringDecoder>
+
+#include <memory>
+
+namespace pellicar {
+
+namespace {
+
+// The window's rule, and a full stop after a closing quote or parenthesis
+// too, which the rule would leave without one.
+QString Sentence(const QString &message) {
+  QString text = WithFullStop(message);
+  if (text.endsWith(QLatin1Char('\'')) || text.endsWith(QLatin1Char(')')))
+    text += QLatin1Char('.');
+  return text;
+}
+
+void Complain(const QString &message, const QString &hint = {}) {
+  QString text = QStringLiteral("pellicar-cli: ") + Sentence(message) + QLatin1Char('\n');
+  if (!hint.isEmpty())
+    text += hint + QLatin1Char('\n');
+  WriteStandard(StandardStream::Error, text.toUtf8());
+}
+
+int Status(ExitStatus status) { return int(status); }
+
+// Arguments are taken as UTF-8. One that is not would lose bytes on the way
+// into an SSID or a key, so it is refused rather than mended.
+QStringList DecodeArguments(const QList<QByteArray> &arguments) {
+  QStringList decoded;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(arguments[i]);
+    if (utf8.hasError())
+      throw EUsageError(QStringLiteral("argument %1 is not valid UTF-8 text").arg(i + 1));
+    decoded << text;
+  }
+  return decoded;
+}
+
+std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
+  switch (request.channel.kind) {
+  case ChannelChoice::Kind::Output:
+    return std::make_unique<TFileDelivery>(request.channel.target);
+  case ChannelChoice::Kind::None:
+    return std::make_unique<TPrintDelivery>();
+  case ChannelChoice::Kind::Queue:
+    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
+                                            IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Tcp:
+    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
+                                          request.timeoutMs, IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Serial:
+    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
+                                             request.channel.parityIndex, request.timeoutMs);
+  }
+  return std::make_unique<TPrintDelivery>();
+}
+
+} // namespace
+
+int RunCli(const QList<QByteArray> &arguments) {
+  CliRequest request;
+  try {
+    request = ParseCommandLine(DecodeArguments(arguments));
+  } catch (const EUsageError &e) {
+    Complain(e.message(), UsageHint(e.command()));
+    return Status(ExitStatus::BadInput);
+  } catch (const Exception &e) {
+    Complain(e.message());
+    return Status(ExitStatus::BadInput);
+  }
+
+  if (request.job.kind == CliJob::Kind::Report) {
+    if (!WriteStandard(StandardStream::Output, request.job.report.toUtf8()))
+      return Status(ExitStatus::SendFailed);
+    return Status(ExitStatus::Sent);
+  }
+
+  try {
+    MakeDelivery(request)->Deliver(request.job);
+  } catch (const EUsageError &e) {
+    Complain(e.message(), UsageHint(e.command()));
+    return Status(ExitStatus::BadInput);
+  } catch (const EBadInput &e) {
+    Complain(e.message());
+    return Status(ExitStatus::BadInput);
+  } catch (const Exception &e) {
+    Complain(e.message());
+    return Status(ExitStatus::SendFailed);
+  } catch (const std::exception &e) {
+    Complain(QString::fromLocal8Bit(e.what()));
+    return Status(ExitStatus::SendFailed);
+  }
+  return Status(ExitStatus::Sent);
+}
+
+} // namespace pellicar

@@ -1,0 +1,201 @@
+#include "cli/tcp_delivery.h"
+
+#include "channels/client_socket.h"
+#include "channels/dispatch.h"
+#include "cli/cli_errors.h"
+#include "cli/counting_buffer.h"
+#include "cli/progress_bar.h"
+#include "platform/tcp_socket.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <optional>
+
+namespace pellicar {
+
+namespace {
+
+// How often the end of the orderly close is looked for. The client tells
+// only how many closes are still going on, not when one ends.
+constexpr int kCloseCheckMs = 10;
+
+enum class Phase { Connecting, Sending, Closing, Done };
+
+// The TCP client as the dispatch sees it: one send per sequence.
+class TcpSinks : public OutputSinks {
+public:
+  explicit TcpSinks(TClientSocket &client) : client_(client) {}
+  bool SpoolerSend(const CommandSequence &) override { return false; }
+  bool SerialSend(const CommandSequence &) override { return false; }
+  bool TcpSend(const CommandSequence &sequence) override {
+    return client_.Socket().SendString(sequence.bytes) == sequence.bytes.size();
+  }
+
+private:
+  TClientSocket &client_;
+};
+
+QString ErrorText(int code) {
+  return QStringLiteral("%1 (%2)").arg(SocketErrorText(code)).arg(code);
+}
+
+} // namespace
+
+void TTcpDelivery::Deliver(const CliJob &job) {
+  const QString where = QStringLiteral("%1:%2").arg(host_).arg(port_);
+  const bool isStream = job.kind == CliJob::Kind::Stream;
+  qint64 total = 0;
+  for (const CommandSequence &sequence : job.sequences)
+    total += sequence.bytes.size();
+
+  TClientSocket client;
+  QEventLoop loop;
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  deadline.setInterval(timeoutMs_);
+  QTimer closeCheck;
+  closeCheck.setInterval(kCloseCheckMs);
+  TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName, total,
+                   isStream && showProgress_);
+  Phase phase = Phase::Connecting;
+  qint64 sent = 0;
+  std::optional<QString> failure;
+
+  const auto fail = [&](const QString &message) {
+    if (phase == Phase::Done)
+      return;
+    phase = Phase::Done;
+    failure = QStringLiteral("%1: %2").arg(where, message);
+    loop.quit();
+  };
+  const auto close = [&] {
+    phase = Phase::Closing;
+    deadline.start();
+    client.SetActive(false);
+    closeCheck.start();
+  };
+
+  QObject::connect(&deadline, &QTimer::timeout, [&] {
+    const QString seconds = QString::number(timeoutMs_ / 1000.0);
+    switch (phase) {
+    case Phase::Connecting:
+      fail(QStringLiteral("timed out after %1 s waiting for the connection").arg(seconds));
+      break;
+    case Phase::Sending:
+      fail(QStringLiteral("timed out after %1 s waiting for the printer to take the data "
+                          "(%2 of %3 bytes sent)")
+               .arg(seconds)
+               .arg(sent)
+               .arg(total));
+      break;
+    case Phase::Closing:
+      fail(QStringLiteral("timed out after %1 s waiting for the connection to close").arg(seconds));
+      break;
+    case Phase::Done:
+      break;
+    }
+  });
+  QObject::connect(&closeCheck, &QTimer::timeout, [&] {
+    if (phase == Phase::Closing && TClientSocket::ClosingConnections() == 0) {
+      phase = Phase::Done;
+      loop.quit();
+    }
+  });
+
+  TCustomWinSocket &socket = client.Socket();
+  QObject::connect(&socket, &TCustomWinSocket::StreamProgress, [&](qint64 done, qint64) {
+    if (!isStream)
+      return;
+    sent = done;
+    bar.Update(done);
+    deadline.start(); // the printer is taking data: the wait starts again
+  });
+  // A stream goes last on the connection; for command sequences an empty
+  // one follows them, so that its end tells that every byte queued before
+  // it was handed to the network.
+  QObject::connect(&socket, &TCustomWinSocket::StreamFinished, [&](bool complete) {
+    if (phase != Phase::Sending)
+      return;
+    if (!complete) {
+      fail(QStringLiteral("the connection ended before everything was sent (%1 of %2 bytes)")
+               .arg(sent)
+               .arg(total));
+      return;
+    }
+    sent = total;
+    bar.Update(total);
+    bar.Finish();
+    close();
+  });
+
+  client.OnConnect = [&](TCustomWinSocket &) {
+    if (phase != Phase::Connecting)
+      return;
+    phase = Phase::Sending;
+    deadline.start();
+    if (!isStream) {
+      TcpSinks sinks(client);
+      ChannelState state;
+      state.tcpConnected = true;
+      if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete) {
+        fail(QStringLiteral("sending failed"));
+        return;
+      }
+    }
+    const QByteArray bytes = isStream ? job.sequences.at(0).bytes : QByteArray();
+    if (!socket.BeginStreamSend(std::make_unique<TCountingBuffer>(bytes, nullptr)))
+      fail(QStringLiteral("the connection did not take the data"));
+  };
+  client.OnDisconnect = [&](TCustomWinSocket &) {
+    if (phase == Phase::Sending)
+      fail(QStringLiteral("the printer closed the connection before everything was sent (%1 of "
+                          "%2 bytes)")
+               .arg(sent)
+               .arg(total));
+  };
+  client.OnError = [&](TCustomWinSocket &, TErrorEvent kind, int &code) {
+    switch (kind) {
+    case TErrorEvent::eeLookup:
+      fail(QStringLiteral("the host could not be looked up: %1").arg(ErrorText(code)));
+      break;
+    case TErrorEvent::eeConnect:
+      fail(QStringLiteral("the connection failed: %1").arg(ErrorText(code)));
+      break;
+    case TErrorEvent::eeDisconnect:
+      fail(QStringLiteral("the connection broke: %1").arg(ErrorText(code)));
+      break;
+    default:
+      fail(QStringLiteral("sending failed: %1").arg(ErrorText(code)));
+      break;
+    }
+    code = 0; // reported here, not raised again
+  };
+  client.SetExceptionHandler([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const EAbort &) {
+      fail(QStringLiteral("sending failed"));
+    } catch (const Exception &e) {
+      fail(e.message());
+    } catch (...) {
+      fail(QStringLiteral("an unexpected error"));
+    }
+  });
+
+  client.SetHost(host_);
+  client.SetPort(port_);
+  deadline.start();
+  try {
+    client.SetActive(true);
+  } catch (const Exception &e) {
+    fail(e.message());
+  }
+  if (phase != Phase::Done)
+    loop.exec();
+  bar.Finish();
+  if (failure)
+    throw ESendFailed(*failure);
+}
+
+} // namespace pellicar

@@ -1,0 +1,170 @@
+#include "cli/usage_text.h"
+
+namespace pellicar {
+
+namespace {
+
+struct CommandHelp {
+  const char *name;
+  const char *text;
+};
+
+// Each text is complete: synopsis, what it sends, the defaults.
+const CommandHelp kCommandHelp[] = {
+    {"base", R"(Usage: pellicar-cli [CHANNEL] base [OPTIONS]
+
+Sends the printer's base parameters, as "SET" on the Base tab does: three
+sequences, "Base Parameter", "PNPA" and "BAP". Every option left out takes
+the window's default (shown in brackets).
+
+  --baud 4800|9600|19200|38400|57600|115200|1200
+                        speed of the printer's own serial interface [19200]
+  --parity none|odd|even  parity of the printer's serial interface [none]
+  --font a|b|c          character font [a]
+  --density normal|dark print density [normal]
+  --chars 48|40         characters per line [48]
+  --codepage NAME|ROW   code page, by its name (any letter case) or its row
+                        number; see 'pellicar-cli list codepages' [CHINESE]
+  --buzzer on|off       use the buzzer [on]
+  --drawer on|off       use the cash drawer [on]
+  --cutter on|off       use the cutter [on]
+  --reprint on|off      reprint the last receipt automatically [off]
+  --buzz-after-print on|off
+                        buzz after printing [off]
+)"},
+    {"selftest", R"(Usage: pellicar-cli [CHANNEL] selftest
+
+Makes the printer print its self-test page ("SelfTest": 12 54).
+)"},
+    {"ip", R"(Usage: pellicar-cli [CHANNEL] ip A.B.C.D
+
+Sets the printer's IP address ("Set IP"). Each of the four fields is read
+as the window's address fields are: a decimal number, or hexadecimal after
+"$", "x" or "0x"; only its low 8 bits are sent.
+)"},
+    {"mac", R"(Usage: pellicar-cli [CHANNEL] mac M1.M2.M3.M4.M5
+
+Sets the printer's MAC address ("Set MAC"): the first byte is always 00,
+the five fields give the other five. The fields are decimal numbers (or
+hexadecimal after "$", "x" or "0x"), as in the window: 100.101.102.103.104
+is the address 00 64 65 66 67 68.
+)"},
+    {"speed", R"(Usage: pellicar-cli [CHANNEL] speed auto|100-full|100-half|10-full|10-half
+
+Sets the link speed and duplex of the printer's network port ("Set Speed").
+)"},
+    {"wifi", R"(Usage: pellicar-cli [CHANNEL] wifi --ssid SSID [SECURITY] [--cipher tkip|aes]
+
+Sets the wireless network the printer joins ("Set WIFI"). SECURITY is one of
+
+  --open                no key [the default]
+  --wpa KEY             WPA-PSK with KEY
+  --wpa2 KEY            WPA2-PSK with KEY
+  --wep-open KEY        WEP, open authentication, with KEY
+  --wep-share KEY       WEP, shared authentication, with KEY
+
+  --cipher tkip|aes     the cipher of WPA-PSK and WPA2-PSK [aes]
+
+The SSID and the key are sent as their UTF-8 bytes, at most 255 bytes each.
+)"},
+    {"blackmark", R"(Usage: pellicar-cli [CHANNEL] blackmark enable|disable|next-mark|next-cut
+       pellicar-cli [CHANNEL] blackmark pitch|width|print-offset|cut-offset MM
+
+Black-mark paper, as the buttons of the BlackMark tab:
+
+  enable                black-mark mode on ("Enable BM")
+  disable               black-mark mode off ("Disable BM")
+  next-mark             print the test line and feed to the next mark
+                        ("Set Next BM")
+  next-cut              cut the paper ("Set Next Cut")
+  pitch MM              distance between two marks ("Set BM Length")
+  width MM              width of a mark ("Set BM Width")
+  print-offset MM       where printing starts behind the mark
+                        ("Set BM Postion")
+  cut-offset MM         where the paper is cut behind the mark ("Set BM Cut")
+
+MM is a whole number of millimetres, read as the window's fields are; it is
+sent as 8 dots per millimetre.
+)"},
+    {"logo", R"(Usage: pellicar-cli [CHANNEL] logo FILE.bmp...
+
+Stores the logos in the printer's memory with one command ("LOGO TO
+NVRAM", FS q): up to 255 Windows bitmap files, each at most 576 pixels
+wide, together at most 65539 bytes of logo data. Every pixel that is not
+pure white prints. Not over --serial.
+)"},
+    {"firmware", R"(Usage: pellicar-cli [CHANNEL] firmware FILE.bin
+
+Checks the firmware file and, when it passes, uploads it ("update"). Make
+sure the printer stays connected until it has restarted. Not over --serial.
+)"},
+    {"check-firmware", R"(Usage: pellicar-cli check-firmware FILE.bin
+
+Checks a firmware file without sending it: at least 256 bytes, the length
+field at offset 4 equal to the file's length, and the 32-bit words summing
+to zero. Exit status 0 when it passes, 2 when it does not.
+)"},
+    {"list", R"(Usage: pellicar-cli list printers|ports|codepages
+
+  printers              the print queues of this machine's print server
+  ports                 the serial ports of this machine
+  codepages             row, name and the number sent, one code page a line
+)"},
+};
+
+} // namespace
+
+QString ToolUsage() {
+  return QStringLiteral(R"(Usage: pellicar-cli [--timeout SECONDS] [CHANNEL] COMMAND [ARGUMENTS]
+
+Sends one setting to a receipt printer, exactly as the window's button does.
+Without a CHANNEL the bytes are printed instead, one command sequence a
+line: its name, a tab, and its bytes in hexadecimal.
+
+CHANNEL, at most one:
+  --tcp HOST[:PORT]     a TCP connection to the printer (port 9100 when none
+                        is given)
+  --serial DEVICE [--baud RATE] [--parity none|odd|even]
+                        a serial port; RATE is 1200, 4800, 9600, 19200,
+                        38400, 57600 or 115200 [19200], parity [none]
+  --queue NAME          a raw job on a print queue
+  --output FILE         append the raw bytes to FILE ("-": standard output)
+
+COMMAND:
+  base [OPTIONS]        base parameters (serial interface, font, code page...)
+  selftest              print the self-test page
+  ip A.B.C.D            the printer's IP address
+  mac M1.M2.M3.M4.M5    the printer's MAC address (after the fixed 0)
+  speed auto|100-full|100-half|10-full|10-half
+  wifi --ssid SSID [--open | --wpa KEY | --wpa2 KEY | --wep-open KEY |
+       --wep-share KEY] [--cipher tkip|aes]
+  blackmark enable|disable|next-mark|next-cut
+  blackmark pitch|width|print-offset|cut-offset MM
+  logo FILE.bmp...      store logos in the printer
+  firmware FILE.bin     check, then upload a firmware file
+  check-firmware FILE.bin
+                        check a firmware file only
+  list printers|ports|codepages
+
+  --timeout SECONDS     the longest wait for the printer, the print server
+                        or the port [10]
+  --help                this help; 'pellicar-cli COMMAND --help' for a command
+
+Exit status: 0 sent (or printed), 1 sending failed, 2 bad usage or input.
+)");
+}
+
+QString CommandUsage(const QString &command) {
+  for (const CommandHelp &help : kCommandHelp)
+    if (command == QLatin1String(help.name))
+      return QString::fromUtf8(help.text);
+  return {};
+}
+
+QString UsageHint(const QString &command) {
+  if (CommandUsage(command).isEmpty())
+    return QStringLiteral("Try 'pellicar-cli --help'.");
+  return QStringLiteral("Try 'pellicar-cli %1 --help'.").arg(command);
+}
+
+} // namespace pellicar

@@ -1,0 +1,129 @@
+// --queue: raw jobs through a private print server started by the test, to
+// a printer on 127.0.0.1 that records what each job delivered.
+
+#include "cli/cli_process.h"
+#include "support/bmp_writer.h"
+#include "support/firmware_files.h"
+#include "support/private_cups.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace pellicar::test {
+namespace {
+
+using ::testing::ElementsAre;
+
+const QString kQueue = QStringLiteral("receipt");
+
+class CliQueueTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const PrivateCups::Status status = cups_.Start();
+    if (status == PrivateCups::Status::Unavailable)
+      GTEST_SKIP() << cups_.Message().toStdString();
+    ASSERT_EQ(status, PrivateCups::Status::Running) << cups_.Message().toStdString();
+    QString error;
+    ASSERT_TRUE(cups_.AddRawQueue(kQueue, 0, &error)) << error.toStdString();
+    ASSERT_TRUE(folder_.isValid());
+  }
+
+  // Runs the tool on the queue; CUPS_SERVER points at the private server.
+  CliResult Run(const QStringList &command, const QString &queue = kQueue) {
+    return RunCliProcess(QStringList{QStringLiteral("--queue"), queue} + command);
+  }
+
+  void WaitForJobs(int count) {
+    ASSERT_TRUE(cups_.Sink().WaitForReceived(count)) << cups_.Sink().ConnectionCount();
+    ASSERT_TRUE(cups_.WaitForFinishedJobs(kQueue, count));
+  }
+
+  PrivateCups cups_;
+  QTemporaryDir folder_;
+};
+
+TEST_F(CliQueueTest, EverySequenceIsAJobOfItsOwn) {
+  const CliResult result =
+      Run({QStringLiteral("base"), QStringLiteral("--reprint"), QStringLiteral("on")});
+  ASSERT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.out.isEmpty());
+  WaitForJobs(3);
+  EXPECT_THAT(cups_.Sink().Received(),
+              ElementsAre(QByteArray::fromHex("1F73020000000000FF0000"),
+                          QByteArray::fromHex("1F7201"), QByteArray::fromHex("1F7400")));
+  EXPECT_THAT(
+      cups_.FinishedJobTitles(kQueue),
+      ElementsAre(QStringLiteral("Base Parameter"), QStringLiteral("PNPA"), QStringLiteral("BAP")));
+}
+
+TEST_F(CliQueueTest, FirmwareIsOneJobHoldingTheImage) {
+  const QString path = folder_.filePath(QStringLiteral("printer.bin"));
+  const QByteArray file = WriteValidFirmware(path, 10000, 7);
+  ASSERT_FALSE(file.isEmpty());
+  const CliResult result = Run({QStringLiteral("firmware"), path});
+  ASSERT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+  // Standard error is not a terminal here: no progress bar.
+  EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+  WaitForJobs(1);
+  EXPECT_THAT(cups_.Sink().Received(), ElementsAre(ExpectedFirmwareImage(file)));
+  EXPECT_THAT(cups_.FinishedJobTitles(kQueue), ElementsAre(QStringLiteral("update")));
+}
+
+TEST_F(CliQueueTest, LogoIsOneJob) {
+  QImage picture(1, 1, QImage::Format_RGB32);
+  picture.fill(Qt::black);
+  const QString dot = SaveFile(folder_.path(), QStringLiteral("dot.bmp"), WriteBmp(picture, {}));
+  const CliResult result = Run({QStringLiteral("logo"), dot, dot});
+  ASSERT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+  WaitForJobs(1);
+  const QByteArray record = QByteArray::fromHex("0100010080000000000000 00");
+  EXPECT_THAT(cups_.Sink().Received(),
+              ElementsAre(QByteArray::fromHex("1C7102") + record + record));
+  EXPECT_THAT(cups_.FinishedJobTitles(kQueue), ElementsAre(QStringLiteral("LOGO TO NVRAM")));
+}
+
+TEST_F(CliQueueTest, NoSuchQueueFailsWithOne) {
+  for (const QStringList &command :
+       {QStringList{QStringLiteral("selftest")},
+        QStringList{QStringLiteral("blackmark"), QStringLiteral("enable")}}) {
+    const CliResult result = Run(command, QStringLiteral("kitchen"));
+    EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.errText().contains(
+        QStringLiteral("Print queue 'kitchen': no such queue (the print server has receipt)")))
+        << result.err.toStdString();
+  }
+  EXPECT_EQ(cups_.Sink().ConnectionCount(), 0);
+}
+
+TEST_F(CliQueueTest, QueueThatRejectsJobsFailsWithOne) {
+  QString error;
+  ASSERT_TRUE(cups_.SetAccepting(kQueue, false, &error)) << error.toStdString();
+  const CliResult result = Run({QStringLiteral("base")});
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(QStringLiteral(
+      "Print queue 'receipt' did not take the job 'Base Parameter', 'PNPA', 'BAP'.")))
+      << result.err.toStdString();
+}
+
+TEST_F(CliQueueTest, ServerThatDoesNotAnswerFailsWithinTheTimeout) {
+  cups_.Pause();
+  QElapsedTimer clock;
+  clock.start();
+  const CliResult result =
+      RunCliProcess({QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("--queue"),
+                     kQueue, QStringLiteral("selftest")});
+  const qint64 elapsed = clock.elapsed();
+  cups_.Resume();
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(QStringLiteral("Print queue 'receipt'")))
+      << result.err.toStdString();
+  // One job's bounded waits and one bounded look at the queue list.
+  EXPECT_LT(elapsed, 8000);
+}
+
+} // namespace
+} // namespace pellicar::test

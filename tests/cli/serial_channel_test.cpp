@@ -1,0 +1,129 @@
+// --serial: the window's serial component on the slave side of a pseudo
+// terminal; the test holds the master side, the printer's end of the line.
+
+#include "cli/cli_process.h"
+#include "support/bmp_writer.h"
+#include "support/pty.h"
+
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace pellicar::test {
+namespace {
+
+QStringList Words(std::initializer_list<const char *> words) {
+  QStringList list;
+  for (const char *word : words)
+    list << QString::fromUtf8(word);
+  return list;
+}
+
+class CliSerialTest : public ::testing::Test {
+protected:
+  void SetUp() override { ASSERT_TRUE(line_.Ok()); }
+
+  CliResult Run(const QStringList &lineOptions, const QStringList &command) {
+    return RunCliProcess(QStringList{QStringLiteral("--serial"), line_.SlavePath()} + lineOptions +
+                         command);
+  }
+
+  TPseudoTerminal line_;
+};
+
+TEST_F(CliSerialTest, EachCommandSendsItsDryRunBytes) {
+  const std::vector<QStringList> commands = {
+      Words({"base", "--cutter", "off", "--reprint", "on"}),
+      Words({"selftest"}),
+      Words({"wifi", "--ssid", "SSID", "--wep-share", "abcde"}),
+      Words({"blackmark", "print-offset", "5"}),
+      Words({"speed", "auto"}),
+  };
+  for (const QStringList &command : commands) {
+    SCOPED_TRACE(command.join(QLatin1Char(' ')).toStdString());
+    const QByteArray expected = DryRunBytes(command);
+    ASSERT_FALSE(expected.isEmpty());
+    line_.ClearReceived();
+    const CliResult result = Run({}, command);
+    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    // The tool has closed the port by now; what it wrote is on the line.
+    EXPECT_TRUE(line_.WaitForReceived(expected.size()));
+    EXPECT_EQ(line_.Received().toHex(' ').toStdString(), expected.toHex(' ').toStdString());
+  }
+}
+
+TEST_F(CliSerialTest, LineSettingsAreThoseGiven) {
+  // The settings outlive the tool's close on the pseudo terminal: the test's
+  // helper keeps the slave open.
+  ASSERT_EQ(Run({}, Words({"selftest"})).exitCode, 0);
+  TPseudoTerminal::LineSettings settings = line_.Settings();
+  EXPECT_EQ(settings.speed, 19200u);
+  EXPECT_FALSE(settings.oddParity);
+  EXPECT_TRUE(settings.inputXonXoff) << "the computer sends XON/XOFF";
+  EXPECT_FALSE(settings.outputXonXoff);
+  EXPECT_FALSE(settings.ctsFlow);
+  EXPECT_TRUE(settings.raw);
+
+  ASSERT_EQ(Run(Words({"--baud", "9600", "--parity", "odd"}), Words({"selftest"})).exitCode, 0);
+  settings = line_.Settings();
+  EXPECT_EQ(settings.speed, 9600u);
+  EXPECT_TRUE(settings.oddParity);
+
+  ASSERT_EQ(Run(Words({"--parity", "EVEN", "--baud", "115200"}), Words({"selftest"})).exitCode, 0);
+  settings = line_.Settings();
+  EXPECT_EQ(settings.speed, 115200u);
+  EXPECT_FALSE(settings.oddParity);
+}
+
+TEST_F(CliSerialTest, PortThatCannotBeOpenedExitsWithOne) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString missing = folder.filePath(QStringLiteral("ttyUSB9"));
+  CliResult result =
+      RunCliProcess({QStringLiteral("--serial"), missing, QStringLiteral("selftest")});
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(missing + QStringLiteral(": Error opening serial port.")))
+      << result.err.toStdString();
+
+  // In use by another program.
+  const int holder = ::open(line_.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  result = Run({}, Words({"selftest"}));
+  ::close(holder);
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(QStringLiteral("Error opening serial port.")))
+      << result.err.toStdString();
+  EXPECT_TRUE(line_.Received().isEmpty());
+}
+
+TEST_F(CliSerialTest, DeviceThatIsNoSerialPortExitsWithOne) {
+  const CliResult result = RunCliProcess(Words({"--serial", "/dev/null", "selftest"}));
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(
+      result.errText().contains(QStringLiteral("/dev/null: File handle is not a comm handle")))
+      << result.err.toStdString();
+}
+
+TEST_F(CliSerialTest, StreamsAreRefusedAsInTheWindow) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  QImage picture(8, 8, QImage::Format_RGB32);
+  picture.fill(Qt::black);
+  const QString logo = SaveFile(folder.path(), QStringLiteral("logo.bmp"), WriteBmp(picture, {}));
+  const CliResult result = Run({}, {QStringLiteral("logo"), logo});
+  EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(QStringLiteral("Can not Use COM Port !")))
+      << result.err.toStdString();
+  EXPECT_TRUE(line_.Received().isEmpty());
+}
+
+} // namespace
+} // namespace pellicar::test
