@@ -538,6 +538,11 @@ void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent, int &errorCode) {
   ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error);
   ui->btnConnect->setText(QStringLiteral("Connect"));
   errorCode = 0;
+  // A connection that met an error (the printer reset it) is of no further
+  // use: it is closed, so that the channel stops counting as active while
+  // the button offers "Connect" (OnDisconnect clears TcpConnected).
+  if (clntsckt1->Active())
+    clntsckt1->SetActive(false);
 }
 
 // A worker thread of the serial port met a failure (the adapter was
