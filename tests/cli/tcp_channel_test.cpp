@@ -6,6 +6,7 @@
 #include "support/wait.h"
 
 #include "support/fake_printer.h"
+#include "support/loopback_ports.h"
 
 #include <QElapsedTimer>
 #include <QSocketNotifier>
@@ -32,20 +33,6 @@ QStringList Words(std::initializer_list<const char *> words) {
 
 QString Target(const FakePrinter &printer, const char *host = "127.0.0.1") {
   return QStringLiteral("%1:%2").arg(QLatin1String(host)).arg(printer.port());
-}
-
-// A port on 127.0.0.1 on which nobody listens: bound for a moment, then
-// given back.
-quint16 ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &size);
-  ::close(fd);
-  return ntohs(address.sin_port);
 }
 
 class CliTcpTest : public ::testing::Test {
@@ -128,7 +115,8 @@ TEST_F(CliTcpTest, FirmwareStreamArrivesWhole) {
 }
 
 TEST_F(CliTcpTest, RefusedConnectionExitsWithOne) {
-  const QString target = QStringLiteral("127.0.0.1:%1").arg(ClosedPort());
+  const RefusingPort refusing;
+  const QString target = QStringLiteral("127.0.0.1:%1").arg(refusing.port());
   const CliResult result =
       RunCliProcess({QStringLiteral("--tcp"), target, QStringLiteral("selftest")});
   EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
@@ -157,28 +145,11 @@ TEST_F(CliTcpTest, PrinterThatStopsReadingTimesOut) {
 }
 
 TEST_F(CliTcpTest, ConnectionThatIsNeverAcceptedTimesOut) {
-  // A listener whose backlog is full: further connects stay unanswered.
-  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  ASSERT_EQ(::listen(listener, 0), 0);
-  socklen_t size = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &size);
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    fillers.push_back(fd);
-  }
-  const QString target = QStringLiteral("127.0.0.1:%1").arg(ntohs(address.sin_port));
+  const UnansweringPort silent;
+  const QString target = QStringLiteral("127.0.0.1:%1").arg(silent.port());
   const CliResult result =
       RunCliProcess({QStringLiteral("--timeout"), QStringLiteral("0.5"), QStringLiteral("--tcp"),
                      target, QStringLiteral("selftest")});
-  for (int fd : fillers)
-    ::close(fd);
-  ::close(listener);
   EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
   EXPECT_TRUE(
       result.errText().contains(QStringLiteral("timed out after 0.5 s waiting for the connection")))

@@ -5,6 +5,7 @@
 
 #include "support/command_cases.h"
 #include "support/fake_printer.h"
+#include "support/loopback_ports.h"
 #include "support/private_cups.h"
 #include "support/pty.h"
 #include "support/window_fixture.h"
@@ -28,8 +29,10 @@ namespace {
 
 using test::FakePrinter;
 using test::PrivateCups;
+using test::RefusingPort;
 using test::ToHex;
 using test::TPseudoTerminal;
+using test::UnansweringPort;
 using test::WaitUntil;
 using test::WindowFixture;
 using ::testing::ElementsAre;
@@ -44,85 +47,6 @@ const std::string kDefaultSet = "1F 73 02 00 00 00 00 00 FF 00 00 1F 72 00 1F 74
 std::string Joined(const std::array<std::string, 3> &hex) {
   return hex[0] + ' ' + hex[1] + ' ' + hex[2];
 }
-
-sockaddr_in Loopback() {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-quint16 PortOf(int fd) {
-  sockaddr_in address{};
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
-  return ntohs(address.sin_port);
-}
-
-// A port on 127.0.0.1 that refuses connections: bound, never listening.
-class RefusingPort {
-public:
-  RefusingPort() : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    const sockaddr_in address = Loopback();
-    ::bind(fd_, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    port_ = PortOf(fd_);
-  }
-  ~RefusingPort() { ::close(fd_); }
-  RefusingPort(const RefusingPort &) = delete;
-  RefusingPort &operator=(const RefusingPort &) = delete;
-  quint16 port() const { return port_; }
-
-private:
-  int fd_;
-  quint16 port_ = 0;
-};
-
-// A listener whose queue is full: the kernel drops connection requests, so
-// a connect to it stays under way. Make room takes the queued connection
-// out; the next retry of a connect still under way (about a second after
-// its first request) then gets through.
-class UnansweringPort {
-public:
-  UnansweringPort() : listener_(::socket(AF_INET, SOCK_STREAM, 0)) {
-    const sockaddr_in address = Loopback();
-    ::bind(listener_, reinterpret_cast<const sockaddr *>(&address), sizeof address);
-    ::listen(listener_, 0);
-    port_ = PortOf(listener_);
-    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    const sockaddr_in target = ListenerAddress();
-    ::connect(filler_, reinterpret_cast<const sockaddr *>(&target), sizeof target);
-  }
-  ~UnansweringPort() {
-    for (int fd : {accepted_, filler_, listener_})
-      if (fd >= 0)
-        ::close(fd);
-  }
-  UnansweringPort(const UnansweringPort &) = delete;
-  UnansweringPort &operator=(const UnansweringPort &) = delete;
-  quint16 port() const { return port_; }
-
-  bool MakeRoom() {
-    accepted_ = ::accept(listener_, nullptr, nullptr);
-    return accepted_ >= 0;
-  }
-  // A further connection has been queued since MakeRoom.
-  bool HasQueuedConnection() const {
-    pollfd p{listener_, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
-  }
-
-private:
-  sockaddr_in ListenerAddress() const {
-    sockaddr_in address = Loopback();
-    address.sin_port = htons(port_);
-    return address;
-  }
-
-  int listener_;
-  int filler_ = -1;
-  int accepted_ = -1;
-  quint16 port_ = 0;
-};
 
 // Whether something holds the serial port's lock on `device` (the window
 // locks the port it opens, so that nobody else writes to the line).

@@ -5,6 +5,7 @@
 #include "channels/socket_error.h"
 #include "platform/tcp_socket.h"
 #include "support/fake_printer.h"
+#include "support/loopback_ports.h"
 #include "support/wait.h"
 
 #include <QBuffer>
@@ -26,7 +27,9 @@
 
 using namespace pellicar;
 using pellicar::test::FakePrinter;
+using pellicar::test::RefusingPort;
 using pellicar::test::RunEventLoopFor;
+using pellicar::test::UnansweringPort;
 using pellicar::test::WaitUntil;
 
 namespace {
@@ -83,56 +86,6 @@ std::string KindName(TErrorEvent kind) {
                                       "disconnect", "accept", "lookup"};
   return names[int(kind)];
 }
-
-// A port on 127.0.0.1 that refuses connections: bound, never listening.
-class RefusingPort {
-public:
-  RefusingPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::getsockname(fd_, reinterpret_cast<sockaddr *>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~RefusingPort() { ::close(fd_); }
-  quint16 port() const { return port_; }
-
-private:
-  int fd_;
-  quint16 port_;
-};
-
-// A listener whose queue is full: the kernel drops further connection
-// requests, so a connect to it stays under way (for seconds).
-class UnansweringPort {
-public:
-  UnansweringPort() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-    ::listen(listener_, 0);
-    ::getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    filler_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    ::connect(filler_, reinterpret_cast<sockaddr *>(&address), sizeof address);
-  }
-  ~UnansweringPort() {
-    ::close(filler_);
-    ::close(listener_);
-  }
-  quint16 port() const { return port_; }
-
-private:
-  int listener_;
-  int filler_;
-  quint16 port_;
-};
 
 // A resolver under the test's control: names resolve to what the test
 // says, or fail; answers wait until the test releases them.
