@@ -23,12 +23,7 @@ const QString kQueue = QStringLiteral("receipt");
 class CliQueueTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    const PrivateCups::Status status = cups_.Start();
-    if (status == PrivateCups::Status::Unavailable)
-      GTEST_SKIP() << cups_.Message().toStdString();
-    ASSERT_EQ(status, PrivateCups::Status::Running) << cups_.Message().toStdString();
-    QString error;
-    ASSERT_TRUE(cups_.AddRawQueue(kQueue, 0, &error)) << error.toStdString();
+    PELLICAR_START_PRIVATE_CUPS(cups_, kQueue);
     ASSERT_TRUE(folder_.isValid());
   }
 

@@ -114,12 +114,7 @@ class WindowDownloadCupsTest : public WindowDownloadTest {
 protected:
   void SetUp() override {
     WindowDownloadTest::SetUp();
-    const PrivateCups::Status status = cups_.Start();
-    if (status == PrivateCups::Status::Unavailable)
-      GTEST_SKIP() << cups_.Message().toStdString();
-    ASSERT_EQ(status, PrivateCups::Status::Running) << cups_.Message().toStdString();
-    QString error;
-    ASSERT_TRUE(cups_.AddRawQueue(kQueue, 0, &error)) << error.toStdString();
+    PELLICAR_START_PRIVATE_CUPS(cups_, kQueue);
     auto *driver = get<QComboBox>("cbbDriver");
     ASSERT_GE(driver->findText(kQueue), 0);
     driver->setCurrentIndex(driver->findText(kQueue));

@@ -189,12 +189,7 @@ TEST_F(WindowSendTest, BaseSetAndSelfTestOverTheSerialPort) {
 
 TEST_F(WindowSendTest, BaseSetAndSelfTestThroughThePrintQueue) {
   PrivateCups cups;
-  const PrivateCups::Status started = cups.Start();
-  if (started == PrivateCups::Status::Unavailable)
-    GTEST_SKIP() << cups.Message().toStdString();
-  ASSERT_EQ(started, PrivateCups::Status::Running) << cups.Message().toStdString();
-  QString error;
-  ASSERT_TRUE(cups.AddRawQueue(kQueue, 0, &error)) << error.toStdString();
+  PELLICAR_START_PRIVATE_CUPS(cups, kQueue);
   printers.reset(); // the printers the server lists
 
   ASSERT_EQ(get<QComboBox>("cbbDriver")->currentText(), kQueue);

@@ -267,14 +267,7 @@ TEST_F(WindowSettingsTest, FixedButtons) {
 
 class WindowSettingsSpoolerTest : public WindowSettingsBase {
 protected:
-  void SetUp() override {
-    const test::PrivateCups::Status started = cups_.Start();
-    if (started == test::PrivateCups::Status::Unavailable)
-      GTEST_SKIP() << cups_.Message().toStdString();
-    ASSERT_EQ(started, test::PrivateCups::Status::Running) << cups_.Message().toStdString();
-    QString error;
-    ASSERT_TRUE(cups_.AddRawQueue(kQueue, 0, &error)) << error.toStdString();
-  }
+  void SetUp() override { PELLICAR_START_PRIVATE_CUPS(cups_, kQueue); }
 
   const QString kQueue = QStringLiteral("receipt");
   test::PrivateCups cups_;

@@ -164,3 +164,17 @@ private:
 };
 
 } // namespace pellicar::test
+
+// In a test or its SetUp: starts `cups` with a raw queue `queue`, or skips
+// the test (with the reason) where the daemon cannot run here; any other
+// failure fails the test.
+#define PELLICAR_START_PRIVATE_CUPS(cups, queue)                                                   \
+  do {                                                                                             \
+    const ::pellicar::test::PrivateCups::Status started_ = (cups).Start();                         \
+    if (started_ == ::pellicar::test::PrivateCups::Status::Unavailable)                            \
+      GTEST_SKIP() << (cups).Message().toStdString();                                              \
+    ASSERT_EQ(started_, ::pellicar::test::PrivateCups::Status::Running)                            \
+        << (cups).Message().toStdString();                                                         \
+    QString queueError_;                                                                           \
+    ASSERT_TRUE((cups).AddRawQueue((queue), 0, &queueError_)) << queueError_.toStdString();        \
+  } while (false)
