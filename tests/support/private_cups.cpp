@@ -565,22 +565,23 @@ bool PrivateCups::SetAccepting(const QString &queue, bool accepting, QString *er
                  error);
 }
 
-QList<PrivateCups::Job> PrivateCups::Jobs(const QString &queue) const {
-  if (socketPath_.isEmpty() || paused_)
-    return {};
+namespace {
+
+// An IPP request to a queue of the server: `operation` with the
+// operation attributes that follow the usual three.
+QByteArray ippRequest(const QString &queue, char operation,
+                      const std::function<void(QByteArray &)> &attributes) {
   QByteArray ipp;
-  ipp.append("\x02\x00", 2);         // IPP 2.0
-  ipp.append("\x00\x0a", 2);         // Get-Jobs
+  ipp.append("\x02\x00", 2); // IPP 2.0
+  ipp.append('\0');
+  ipp.append(operation);
   ipp.append("\x00\x00\x00\x01", 4); // request id
   ipp.append('\x01');                // operation attributes
   putAttribute(ipp, 0x47, "attributes-charset", "utf-8");
   putAttribute(ipp, 0x48, "attributes-natural-language", "en");
   putAttribute(ipp, 0x45, "printer-uri", "ipp://localhost/printers/" + queue.toUtf8());
   putAttribute(ipp, 0x42, "requesting-user-name", "pellicar-test");
-  putAttribute(ipp, 0x44, "which-jobs", "all");
-  putAttribute(ipp, 0x44, "requested-attributes", "job-id");
-  putAttribute(ipp, 0x44, "", "job-name");
-  putAttribute(ipp, 0x44, "", "job-state");
+  attributes(ipp);
   ipp.append('\x03');
 
   QByteArray request = "POST /printers/" + queue.toUtf8() +
@@ -591,7 +592,39 @@ QList<PrivateCups::Job> PrivateCups::Jobs(const QString &queue) const {
                        "Content-Length: " +
                        QByteArray::number(ipp.size()) + "\r\n\r\n";
   request.append(ipp);
-  return parseJobs(httpBody(exchange(socketPath_, request, kRequestTimeoutMs)));
+  return request;
+}
+
+} // namespace
+
+QList<PrivateCups::Job> PrivateCups::Jobs(const QString &queue) const {
+  if (socketPath_.isEmpty() || paused_)
+    return {};
+  const QByteArray list = ippRequest(queue, 0x0a /* Get-Jobs */, [](QByteArray &ipp) {
+    putAttribute(ipp, 0x44, "which-jobs", "all");
+    putAttribute(ipp, 0x44, "requested-attributes", "job-id");
+    putAttribute(ipp, 0x44, "", "job-name");
+    putAttribute(ipp, 0x44, "", "job-state");
+  });
+  QList<Job> jobs = parseJobs(httpBody(exchange(socketPath_, list, kRequestTimeoutMs)));
+  // Under load the server sometimes lists a finished job without its name
+  // (its record on disk has it); asking for that one job gives it.
+  for (Job &job : jobs) {
+    if (!job.title.isEmpty())
+      continue;
+    const QByteArray one = ippRequest(queue, 0x09 /* Get-Job-Attributes */, [&](QByteArray &ipp) {
+      QByteArray id;
+      put16(id, job.id >> 16);
+      put16(id, job.id & 0xFFFF);
+      putAttribute(ipp, 0x21, "job-id", id);
+      putAttribute(ipp, 0x44, "requested-attributes", "job-id");
+      putAttribute(ipp, 0x44, "", "job-name");
+    });
+    const QList<Job> answer = parseJobs(httpBody(exchange(socketPath_, one, kRequestTimeoutMs)));
+    if (answer.size() == 1 && answer.first().id == job.id)
+      job.title = answer.first().title;
+  }
+  return jobs;
 }
 
 QStringList PrivateCups::FinishedJobTitles(const QString &queue) const {
