@@ -9,8 +9,9 @@ namespace pellicar {
 // The tool's exit statuses.
 enum class ExitStatus : int {
   Sent = 0,       // everything was sent (or printed, or checked and found good)
-  SendFailed = 1, // a channel failed: not connected, timed out, refused
+  SendFailed = 1, // a channel failed: not connected, timed out, refused, no trusted answer
   BadInput = 2,   // bad usage, or a value or file the window would refuse too
+  NotReady = 3,   // the printer answered that it is not ready to print
 };
 
 // The command line does not say what to do: an unknown command or option,

@@ -10,10 +10,10 @@ namespace pellicar {
 
 // Where the bytes go. None prints them (the dry run).
 struct ChannelChoice {
-  enum class Kind { None, Tcp, Serial, Queue, Output };
+  enum class Kind { None, Tcp, Serial, Queue, Output, Device };
   Kind kind = Kind::None;
-  QString target;           // host, device, queue name or file ("-": standard output)
-  quint16 port = 9100;      // Tcp
+  QString target;      // host, serial port, queue name, file ("-": standard output) or device file
+  quint16 port = 9100; // Tcp
   quint32 baudRate = 19200; // Serial: the computer's side of the line
   int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
 };
@@ -21,15 +21,19 @@ struct ChannelChoice {
 // What a command does.
 struct CliJob {
   enum class Kind {
-    Report,   // prints `report` on standard output; sends nothing
-    Commands, // sends `sequences`, in order, as the dispatch does
-    Stream,   // sends `sequences[0]` as one long transfer (logo, firmware)
+    Report,    // prints `report` on standard output; sends nothing
+    Commands,  // sends `sequences`, in order, as the dispatch does
+    Stream,    // sends `sequences[0]` as one long transfer (logo, firmware)
+    Status,    // asks the printer for its status and prints it
+    WaitReady, // asks until the printer is ready or `waitReadyMs` ran out
   };
   Kind kind = Kind::Report;
   QString command;   // the command's name, for messages
   bool help = false; // the report is a help text
   QString report;
   std::vector<CommandSequence> sequences;
+  bool json = false;   // Status: one JSON object instead of lines
+  int waitReadyMs = 0; // WaitReady, and a Stream with --wait-ready (0: no wait)
 };
 
 // The whole command line.

@@ -2,9 +2,11 @@
 
 #include "cli/cli_errors.h"
 #include "cli/command_line.h"
+#include "cli/device_delivery.h"
 #include "cli/file_delivery.h"
 #include "cli/print_delivery.h"
 #include "cli/queue_delivery.h"
+#include "cli/read_back_runner.h"
 #include "cli/serial_delivery.h"
 #include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
@@ -65,8 +67,38 @@ std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
   case ChannelChoice::Kind::Serial:
     return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
                                              request.channel.parityIndex, request.timeoutMs);
+  case ChannelChoice::Kind::Device:
+    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
+                                             IsTerminal(StandardStream::Error));
   }
   return std::make_unique<TPrintDelivery>();
+}
+
+// The channel as a two-way link, for the commands that read answers.
+PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
+  PrinterLinkTarget target;
+  target.name = channel.target;
+  target.port = channel.port;
+  target.baudRate = channel.baudRate;
+  target.parityIndex = channel.parityIndex;
+  if (channel.kind == ChannelChoice::Kind::Serial)
+    target.kind = PrinterLinkTarget::Kind::Serial;
+  else if (channel.kind == ChannelChoice::Kind::Device)
+    target.kind = PrinterLinkTarget::Kind::Device;
+  return target;
+}
+
+ExitStatus Run(const CliRequest &request) {
+  const CliJob &job = request.job;
+  const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  TReadBackRunner readBack(LinkTarget(request.channel), request.timeoutMs);
+  if (job.kind == CliJob::Kind::Status && !dryRun)
+    return readBack.Status(job.json);
+  if (job.kind != CliJob::Kind::WaitReady || dryRun)
+    MakeDelivery(request)->Deliver(job);
+  if (job.waitReadyMs > 0 && !dryRun)
+    return readBack.WaitReady(job.waitReadyMs);
+  return ExitStatus::Sent;
 }
 
 } // namespace
@@ -90,7 +122,7 @@ int RunCli(const QList<QByteArray> &arguments) {
   }
 
   try {
-    MakeDelivery(request)->Deliver(request.job);
+    return Status(Run(request));
   } catch (const EUsageError &e) {
     Complain(e.message(), UsageHint(e.command()));
     return Status(ExitStatus::BadInput);
@@ -104,7 +136,6 @@ int RunCli(const QList<QByteArray> &arguments) {
     Complain(QString::fromLocal8Bit(e.what()));
     return Status(ExitStatus::SendFailed);
   }
-  return Status(ExitStatus::Sent);
 }
 
 } // namespace pellicar

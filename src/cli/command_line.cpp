@@ -3,10 +3,9 @@
 #include "cli/argument_reader.h"
 #include "cli/cli_errors.h"
 #include "cli/command_parser.h"
+#include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
 #include "commands/integer_field.h"
-
-#include <cmath>
 
 namespace pellicar {
 
@@ -17,20 +16,6 @@ const QStringList kSerialBaudRates = {QStringLiteral("1200"),  QStringLiteral("4
                                       QStringLiteral("9600"),  QStringLiteral("19200"),
                                       QStringLiteral("38400"), QStringLiteral("57600"),
                                       QStringLiteral("115200")};
-
-// The longest wait a user can ask for: a day.
-constexpr double kMaxTimeoutSeconds = 86400;
-
-int TimeoutMs(const QString &value) {
-  bool ok = false;
-  const double seconds = value.toDouble(&ok);
-  if (!ok || !std::isfinite(seconds) || seconds <= 0 || seconds > kMaxTimeoutSeconds)
-    throw EUsageError(
-        QStringLiteral("--timeout: '%1' is not a number of seconds above 0 and up to %2")
-            .arg(value)
-            .arg(kMaxTimeoutSeconds));
-  return std::max(1, int(std::lround(seconds * 1000)));
-}
 
 // HOST[:PORT]; the port by the integer-field rule, but only 1 to 65535: a
 // port the window would cut to its low 16 bits is refused here.
@@ -64,6 +49,38 @@ void SetChannel(ChannelChoice &channel, ChannelChoice::Kind kind, const QString 
   channel.target = target;
 }
 
+// Reading the printer's answers needs a channel that carries them back.
+void CheckReadBack(const CliRequest &request) {
+  const CliJob &job = request.job;
+  const bool reads = job.kind == CliJob::Kind::Status || job.kind == CliJob::Kind::WaitReady;
+  if (!reads && job.waitReadyMs == 0)
+    return;
+  const QString what = reads ? QStringLiteral("'%1'").arg(job.command)
+                             : QStringLiteral("%1 --wait-ready").arg(job.command);
+  switch (request.channel.kind) {
+  case ChannelChoice::Kind::Queue:
+    throw EUsageError(QStringLiteral("%1 reads the printer's answers, and a print queue cannot "
+                                     "carry them back; use --tcp, --serial or --device")
+                          .arg(what),
+                      job.command);
+  case ChannelChoice::Kind::Output:
+    throw EUsageError(QStringLiteral("%1 reads the printer's answers, and --output only writes; "
+                                     "use --device for a printer's device file")
+                          .arg(what),
+                      job.command);
+  case ChannelChoice::Kind::None:
+    // A dry run prints the requests; waiting for them to be answered
+    // needs a printer.
+    if (!reads)
+      throw EUsageError(
+          QStringLiteral("%1 needs a printer to wait for: --tcp or --device").arg(what),
+          job.command);
+    break;
+  default:
+    break;
+  }
+}
+
 } // namespace
 
 CliRequest ParseCommandLine(const QStringList &arguments) {
@@ -79,7 +96,7 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
       return request;
     }
     if (option == QLatin1String("--timeout")) {
-      request.timeoutMs = TimeoutMs(args.ValueOf(option, noCommand));
+      request.timeoutMs = SecondsValue(option, args.ValueOf(option, noCommand), noCommand);
     } else if (option == QLatin1String("--tcp")) {
       const QString value = args.ValueOf(option, noCommand);
       SetChannel(request.channel, ChannelChoice::Kind::Tcp, option, value);
@@ -92,6 +109,9 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
                  args.ValueOf(option, noCommand));
     } else if (option == QLatin1String("--output")) {
       SetChannel(request.channel, ChannelChoice::Kind::Output, option,
+                 args.ValueOf(option, noCommand));
+    } else if (option == QLatin1String("--device")) {
+      SetChannel(request.channel, ChannelChoice::Kind::Device, option,
                  args.ValueOf(option, noCommand));
     } else if (option == QLatin1String("--baud")) {
       const int index =
@@ -122,10 +142,11 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
                       request.job.command);
   if (request.job.kind == CliJob::Kind::Stream &&
       request.channel.kind == ChannelChoice::Kind::Serial)
-    throw EUsageError(QStringLiteral("Can not Use COM Port ! '%1' goes over --tcp, --queue or "
-                                     "--output")
+    throw EUsageError(QStringLiteral("Can not Use COM Port ! '%1' goes over --tcp, --device, "
+                                     "--queue or --output")
                           .arg(request.job.command),
                       request.job.command);
+  CheckReadBack(request);
   return request;
 }
 

@@ -1,6 +1,7 @@
 #include "cli/command_parser.h"
 
 #include "cli/cli_errors.h"
+#include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
 #include "commands/base_commands.h"
 #include "commands/blackmark_commands.h"
@@ -287,12 +288,27 @@ FirmwareFileCheck CheckedFirmware(const QString &path) {
   return check;
 }
 
+// FILE [--wait-ready [SECONDS]], in either order.
 CliJob ParseFirmware(TArgumentReader &args) {
   const QString context = QStringLiteral("firmware");
-  const QString path = args.Sole(QStringLiteral("a firmware file"), context);
-  if (TArgumentReader::IsHelp(path))
-    return Help(context);
+  QString path;
   CliJob job;
+  while (!args.AtEnd()) {
+    const QString word = args.Next();
+    if (TArgumentReader::IsHelp(word))
+      return Help(context);
+    if (word == QLatin1String("--wait-ready")) {
+      job.waitReadyMs = kDefaultWaitReadyMs;
+      if (!args.AtEnd() && IsSeconds(args.Peek()))
+        job.waitReadyMs = SecondsValue(word, args.Next(), context);
+    } else if (path.isEmpty()) {
+      path = word;
+    } else {
+      throw EUsageError(QStringLiteral("firmware: unexpected argument '%1'").arg(word), context);
+    }
+  }
+  if (path.isEmpty())
+    throw EUsageError(QStringLiteral("firmware needs a firmware file"), context);
   job.kind = CliJob::Kind::Stream;
   job.command = context;
   job.sequences = {CommandSequence{QStringLiteral("update"), CheckedFirmware(path).image}};
@@ -393,6 +409,8 @@ CliJob ParseList(TArgumentReader &args, int timeoutMs) {
 
 } // namespace
 
+CliJob CommandHelpJob(const QString &command) { return Help(command); }
+
 int ChooseWord(const QString &option, const QString &value, const QStringList &words,
                const QString &context) {
   for (qsizetype i = 0; i < words.size(); ++i)
@@ -433,6 +451,10 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseCheckFirmware(args);
   if (command == QLatin1String("list"))
     return ParseList(args, timeoutMs);
+  if (command == QLatin1String("status"))
+    return ParseStatus(args);
+  if (command == QLatin1String("wait-ready"))
+    return ParseWaitReady(args);
   throw EUsageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 

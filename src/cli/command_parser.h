@@ -15,6 +15,9 @@ namespace pellicar {
 // `timeoutMs` bounds the wait of "list printers".
 CliJob ParseCommand(TArgumentReader &arguments, int timeoutMs);
 
+// The job that prints the help of `command`.
+CliJob CommandHelpJob(const QString &command);
+
 // A word chosen from `words` (letter case ignored): its index. EUsageError
 // naming `option` and the choices otherwise.
 int ChooseWord(const QString &option, const QString &value, const QStringList &words,

@@ -93,16 +93,59 @@ NVRAM", FS q): up to 255 Windows bitmap files, each at most 576 pixels
 wide, together at most 65539 bytes of logo data. Every pixel that is not
 pure white prints. Not over --serial.
 )"},
-    {"firmware", R"(Usage: pellicar-cli [CHANNEL] firmware FILE.bin
+    {"firmware", R"(Usage: pellicar-cli [CHANNEL] firmware FILE.bin [--wait-ready [SECONDS]]
 
 Checks the firmware file and, when it passes, uploads it ("update"). Make
 sure the printer stays connected until it has restarted. Not over --serial.
+
+  --wait-ready [SECONDS]
+                        after the upload, wait until the printer answers
+                        that it is ready again, as 'wait-ready --within
+                        SECONDS' does [120]; over --tcp or --device
 )"},
     {"check-firmware", R"(Usage: pellicar-cli check-firmware FILE.bin
 
 Checks a firmware file without sending it: at least 256 bytes, the length
 field at offset 4 equal to the file's length, and the 32-bit words summing
 to zero. Exit status 0 when it passes, 2 when it does not.
+)"},
+    {"status", R"(Usage: pellicar-cli [CHANNEL] status [--json]
+
+Asks the printer for its status with the four standard real-time requests
+(DLE EOT 1, 2, 3 and 4: 10 04 n) and prints one line each:
+
+  online: yes|no
+  cover: open|closed
+  paper: ok|near end|out
+  feed button: pressed|released    (paper being fed by the feed button)
+  error: none|cutter|unrecoverable|auto-recoverable
+  drawer: open|closed              (pin 3 of the drawer connector: high is
+                                    open, low is closed)
+
+  --json                one JSON object with the same keys and values
+
+Over --tcp, --serial or --device; a print queue and --output cannot carry
+the answers back. Without a CHANNEL the four requests are printed. Each answer is waited for at most --timeout seconds.
+Bytes the printer sends unasked (automatic status, XON/XOFF) are read
+past; an answer whose fixed bits are wrong is not trusted.
+
+Exit status: 0 the printer is ready to print (online, cover closed, paper
+not out, no error), 3 it answered but is not ready, 1 no trusted answer
+(none within --timeout, wrong fixed bits, or the channel failed).
+)"},
+    {"wait-ready", R"(Usage: pellicar-cli [CHANNEL] wait-ready [--within SECONDS]
+
+Asks the printer for its status, as 'status' does, until it answers that
+it is ready, and prints how long that took ("ready after 4.5 s"). A
+printer that restarts drops the connection: each question goes over a
+new connection (or opens the port or device anew), so the wait goes on
+through the restart. Asks twice a second; each question is bounded by
+--timeout.
+
+  --within SECONDS      give up after this long [120]
+
+Over --tcp, --serial or --device. Exit status: 0 ready, 1 not ready within
+SECONDS (the message says what the printer last answered or what failed).
 )"},
     {"list", R"(Usage: pellicar-cli list printers|ports|codepages
 
@@ -117,7 +160,8 @@ to zero. Exit status 0 when it passes, 2 when it does not.
 QString ToolUsage() {
   return QStringLiteral(R"(Usage: pellicar-cli [--timeout SECONDS] [CHANNEL] COMMAND [ARGUMENTS]
 
-Sends one setting to a receipt printer, exactly as the window's button does.
+Sends one setting to a receipt printer, exactly as the window's button does,
+or asks the printer whether it is ready.
 Without a CHANNEL the bytes are printed instead, one command sequence a
 line: its name, a tab, and its bytes in hexadecimal.
 
@@ -129,6 +173,9 @@ CHANNEL, at most one:
                         38400, 57600 or 115200 [19200], parity [none]
   --queue NAME          a raw job on a print queue
   --output FILE         append the raw bytes to FILE ("-": standard output)
+  --device PATH         a printer's device file that reads and writes, such
+                        as /dev/usb/lp0: written without seeking, drained
+                        before the tool ends, answers read back from it
 
 COMMAND:
   base [OPTIONS]        base parameters (serial interface, font, code page...)
@@ -141,16 +188,23 @@ COMMAND:
   blackmark enable|disable|next-mark|next-cut
   blackmark pitch|width|print-offset|cut-offset MM
   logo FILE.bmp...      store logos in the printer
-  firmware FILE.bin     check, then upload a firmware file
+  firmware FILE.bin [--wait-ready [SECONDS]]
+                        check, then upload a firmware file (and wait until
+                        the printer is back)
   check-firmware FILE.bin
                         check a firmware file only
   list printers|ports|codepages
+  status [--json]       ask the printer whether it is ready, and why not
+  wait-ready [--within SECONDS]
+                        wait until the printer answers that it is ready
 
   --timeout SECONDS     the longest wait for the printer, the print server
                         or the port [10]
   --help                this help; 'pellicar-cli COMMAND --help' for a command
 
-Exit status: 0 sent (or printed), 1 sending failed, 2 bad usage or input.
+Exit status: 0 sent (or printed; for status and wait-ready: ready),
+1 sending failed or no trusted answer, 2 bad usage or input, 3 (status)
+the printer answered that it is not ready.
 )");
 }
 

@@ -48,9 +48,11 @@ void TPseudoTerminal::Collect() {
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(master_, buffer, sizeof buffer);
-    if (n > 0)
+    if (n > 0) {
       received_.append(buffer, qsizetype(n));
-    else if (n < 0 && errno == EINTR)
+      if (onReceive_)
+        onReceive_(QByteArray(buffer, qsizetype(n)));
+    } else if (n < 0 && errno == EINTR)
       continue;
     else
       return;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QSocketNotifier;
@@ -32,6 +33,11 @@ public:
   const QByteArray &Received() const { return received_; }
   void ClearReceived() { received_.clear(); }
   bool WaitForReceived(qsizetype count, int timeoutMs = 5000);
+  // Called with each piece the printer side reads, after it was added to
+  // Received(); it may Send.
+  void SetOnReceive(std::function<void(const QByteArray &piece)> handler) {
+    onReceive_ = std::move(handler);
+  }
   // Off: the printer stops reading (the line fills up and writes block).
   void SetReading(bool on);
 
@@ -71,6 +77,7 @@ private:
   QString slavePath_;
   QByteArray received_;
   std::unique_ptr<QSocketNotifier> notifier_;
+  std::function<void(const QByteArray &)> onReceive_;
 };
 
 } // namespace pellicar::test

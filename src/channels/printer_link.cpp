@@ -1,0 +1,107 @@
+#include "channels/printer_link.h"
+
+#include "channels/serial_printer_link.h"
+#include "channels/stream_printer_link.h"
+#include "platform/host_resolver.h"
+#include "platform/tcp_socket.h"
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+namespace pellicar {
+
+namespace {
+
+// A lookup's answer, waited for on the caller's thread.
+struct LookupWait {
+  std::mutex lock;
+  std::condition_variable answered;
+  std::optional<HostResolver::Result> result;
+};
+
+quint32 LookUp(const QString &host, const QDeadlineTimer &deadline) {
+  quint32 address = 0;
+  if (ParseDottedAddress(host, address))
+    return address;
+  const std::shared_ptr<HostResolver> resolver = SystemHostResolver();
+  auto wait = std::make_shared<LookupWait>();
+  const HostResolver::LookupId id =
+      resolver->LookupHost(host, [wait](const HostResolver::Result &result) {
+        std::lock_guard<std::mutex> hold(wait->lock);
+        wait->result = result;
+        wait->answered.notify_all();
+      });
+  std::unique_lock<std::mutex> hold(wait->lock);
+  wait->answered.wait_until(hold, deadline.deadline<std::chrono::steady_clock>(),
+                            [&] { return wait->result.has_value(); });
+  if (!wait->result) {
+    hold.unlock();
+    resolver->Cancel(id);
+    throw EPrinterLinkError(QStringLiteral("timed out looking the host up"));
+  }
+  if (wait->result->error != 0)
+    throw EPrinterLinkError(QStringLiteral("the host could not be looked up: %1 (%2)")
+                                .arg(SocketErrorText(wait->result->error))
+                                .arg(wait->result->error));
+  return wait->result->address;
+}
+
+std::unique_ptr<TPrinterLink> Connect(const PrinterLinkTarget &target,
+                                      const QDeadlineTimer &deadline) {
+  const quint32 address = LookUp(target.name, deadline);
+  LinkStatus status = LinkStatus::Failed;
+  int error = 0;
+  std::unique_ptr<StreamLink> link = ConnectTcpLink(address, target.port, deadline, status, error);
+  if (status == LinkStatus::TimedOut)
+    throw EPrinterLinkError(QStringLiteral("timed out waiting for the connection"));
+  if (!link)
+    throw EPrinterLinkError(
+        QStringLiteral("the connection failed: %1 (%2)").arg(LinkErrorText(error)).arg(error));
+  return std::make_unique<TStreamPrinterLink>(std::move(link),
+                                              QStringLiteral("the printer closed the connection"));
+}
+
+std::unique_ptr<TPrinterLink> OpenDevice(const PrinterLinkTarget &target) {
+  int error = 0;
+  std::unique_ptr<StreamLink> link = OpenDeviceLink(target.name, error);
+  if (!link) {
+    if (error == ENODEV)
+      throw EPrinterLinkError(
+          QStringLiteral("not a device that reads and writes (a character device); a file "
+                         "takes --output"));
+    if (error == EBUSY)
+      throw EPrinterLinkError(QStringLiteral("in use by another program"));
+    throw EPrinterLinkError(
+        QStringLiteral("cannot be opened: %1 (%2)").arg(LinkErrorText(error)).arg(error));
+  }
+  return std::make_unique<TStreamPrinterLink>(std::move(link),
+                                              QStringLiteral("the device hung up"));
+}
+
+} // namespace
+
+QString PrinterLinkTarget::Where() const {
+  if (kind == Kind::Tcp)
+    return QStringLiteral("%1:%2").arg(name).arg(port);
+  return name;
+}
+
+std::unique_ptr<TPrinterLink> OpenPrinterLink(const PrinterLinkTarget &target,
+                                              const QDeadlineTimer &deadline) {
+  switch (target.kind) {
+  case PrinterLinkTarget::Kind::Tcp:
+    return Connect(target, deadline);
+  case PrinterLinkTarget::Kind::Serial:
+    return std::make_unique<TSerialPrinterLink>(target.name, target.baudRate, target.parityIndex);
+  case PrinterLinkTarget::Kind::Device:
+    break;
+  }
+  return OpenDevice(target);
+}
+
+QString Seconds(qint64 milliseconds) { return QString::number(double(milliseconds) / 1000.0); }
+
+} // namespace pellicar

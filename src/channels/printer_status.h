@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <array>
+
+namespace pellicar {
+
+// The standard real-time status requests, DLE EOT n (10 04 n) for n = 1
+// to 4, and what their one-byte answers mean.
+
+inline constexpr int kStatusRequestCount = 4;
+
+// DLE EOT n.
+QByteArray StatusRequest(int n);
+
+// Every answer has bits 1 and 4 set and bits 0 and 7 clear. A byte
+// without them is not an answer, whatever else it says.
+inline constexpr quint8 kStatusFixedMask = 0x93;
+inline constexpr quint8 kStatusFixedBits = 0x12;
+inline bool HasStatusFixedBits(quint8 byte) {
+  return (byte & kStatusFixedMask) == kStatusFixedBits;
+}
+
+enum class PaperState { Ok, NearEnd, Out };
+enum class PrinterError { None, Cutter, Unrecoverable, AutoRecoverable };
+
+struct PrinterStatus {
+  bool online = false;    // n=1 bit 3 clear
+  bool coverOpen = false; // n=2 bit 2
+  PaperState paper = PaperState::Ok;
+  bool feedButtonPressed = false; // n=2 bit 3: paper being fed by the feed button
+  bool errorOccurred = false;     // n=2 bit 6
+  PrinterError error = PrinterError::None;
+  // n=1 bit 2 is the level of the drawer kick-out connector's pin 3. High
+  // counts as open: a drawer's switch lifts the pin when the drawer opens,
+  // and a printer with no drawer connected reads low, which is "closed".
+  bool drawerOpen = false;
+
+  // Online, cover closed, paper not out, and no error of any kind: the
+  // printer prints what it is sent. Paper near its end still prints.
+  bool Ready() const;
+};
+
+// The answers to DLE EOT 1, 2, 3 and 4, in that order, each with its fixed
+// bits right (HasStatusFixedBits).
+PrinterStatus DecodePrinterStatus(const std::array<quint8, kStatusRequestCount> &answers);
+
+} // namespace pellicar

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "channels/printer_link.h"
+#include "channels/printer_status.h"
+
+#include <array>
+#include <optional>
+
+namespace pellicar {
+
+struct StatusReading {
+  std::array<quint8, kStatusRequestCount> answers{}; // to DLE EOT 1, 2, 3, 4
+  PrinterStatus status;
+};
+
+// Asks the printer at the other end of `link` for its status: throws away
+// what arrived unasked before, then sends DLE EOT 1, 2, 3 and 4, each once
+// the answer to the one before is in, and reads the answers past bytes
+// nobody asked for (TStatusAnswerReader). Each answer is waited for at most
+// `answerMs`. Throws EPrinterLinkError when an answer does not come in
+// time, when one has wrong fixed bits (it is not trusted), or when the link
+// fails. Main thread.
+StatusReading QueryPrinterStatus(TPrinterLink &link, int answerMs);
+
+} // namespace pellicar

@@ -1,0 +1,148 @@
+#include "cli/read_back_runner.h"
+
+#include "channels/status_query.h"
+#include "cli/terminal.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace pellicar {
+
+namespace {
+
+// Between two questions to a printer that is not ready yet. A restart
+// takes seconds; asking twice a second finds it back promptly without
+// keeping it busy.
+constexpr int kAskAgainMs = 500;
+
+using Fields = std::vector<std::pair<QString, QString>>;
+
+QString PaperText(PaperState paper) {
+  switch (paper) {
+  case PaperState::NearEnd:
+    return QStringLiteral("near end");
+  case PaperState::Out:
+    return QStringLiteral("out");
+  case PaperState::Ok:
+    break;
+  }
+  return QStringLiteral("ok");
+}
+
+QString ErrorText(PrinterError error) {
+  switch (error) {
+  case PrinterError::Cutter:
+    return QStringLiteral("cutter");
+  case PrinterError::Unrecoverable:
+    return QStringLiteral("unrecoverable");
+  case PrinterError::AutoRecoverable:
+    return QStringLiteral("auto-recoverable");
+  case PrinterError::None:
+    break;
+  }
+  return QStringLiteral("none");
+}
+
+Fields StatusFields(const PrinterStatus &status) {
+  return {
+      {QStringLiteral("online"), status.online ? QStringLiteral("yes") : QStringLiteral("no")},
+      {QStringLiteral("cover"),
+       status.coverOpen ? QStringLiteral("open") : QStringLiteral("closed")},
+      {QStringLiteral("paper"), PaperText(status.paper)},
+      {QStringLiteral("feed button"),
+       status.feedButtonPressed ? QStringLiteral("pressed") : QStringLiteral("released")},
+      {QStringLiteral("error"), ErrorText(status.error)},
+      {QStringLiteral("drawer"),
+       status.drawerOpen ? QStringLiteral("open") : QStringLiteral("closed")},
+  };
+}
+
+// Why a printer that answered is not ready, for messages.
+QString NotReadyReasons(const PrinterStatus &status) {
+  QStringList reasons;
+  if (!status.online)
+    reasons << QStringLiteral("offline");
+  if (status.coverOpen)
+    reasons << QStringLiteral("cover open");
+  if (status.paper == PaperState::Out)
+    reasons << QStringLiteral("paper out");
+  if (status.error != PrinterError::None)
+    reasons << QStringLiteral("%1 error").arg(ErrorText(status.error));
+  else if (status.errorOccurred)
+    reasons << QStringLiteral("an error");
+  return reasons.join(QStringLiteral(", "));
+}
+
+void Print(const QString &text) {
+  if (!WriteStandard(StandardStream::Output, text.toUtf8()))
+    throw ESendFailed(QStringLiteral("Writing to standard output failed"));
+}
+
+void Pause(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+} // namespace
+
+ExitStatus TReadBackRunner::Status(bool json) {
+  StatusReading reading;
+  try {
+    const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, QDeadlineTimer(timeoutMs_));
+    reading = QueryPrinterStatus(*link, timeoutMs_);
+  } catch (const EPrinterLinkError &e) {
+    throw ESendFailed(QStringLiteral("%1: %2").arg(target_.Where(), e.message()));
+  }
+  const Fields fields = StatusFields(reading.status);
+  if (json) {
+    QJsonObject object;
+    for (const auto &[key, value] : fields)
+      object.insert(key, value);
+    Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+          QLatin1Char('\n'));
+  } else {
+    QString lines;
+    for (const auto &[key, value] : fields)
+      lines += QStringLiteral("%1: %2\n").arg(key, value);
+    Print(lines);
+  }
+  return reading.status.Ready() ? ExitStatus::Sent : ExitStatus::NotReady;
+}
+
+ExitStatus TReadBackRunner::WaitReady(int withinMs) {
+  QElapsedTimer clock;
+  clock.start();
+  const QDeadlineTimer within(withinMs);
+  QString last;
+  for (;;) {
+    // No single question outlasts the whole wait.
+    const int boundMs = int(std::clamp<qint64>(within.remainingTime(), 1, timeoutMs_));
+    try {
+      const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, QDeadlineTimer(boundMs));
+      const StatusReading reading = QueryPrinterStatus(*link, boundMs);
+      if (reading.status.Ready()) {
+        Print(QStringLiteral("ready after %1 s\n").arg(Seconds(clock.elapsed())));
+        return ExitStatus::Sent;
+      }
+      last = QStringLiteral("it answers that it is not ready (%1)")
+                 .arg(NotReadyReasons(reading.status));
+    } catch (const EPrinterLinkError &e) {
+      last = e.message();
+    }
+    if (within.remainingTime() <= kAskAgainMs)
+      throw ESendFailed(QStringLiteral("%1: not ready within %2 s; last: %3")
+                            .arg(target_.Where(), Seconds(withinMs), last));
+    Pause(kAskAgainMs);
+  }
+}
+
+} // namespace pellicar

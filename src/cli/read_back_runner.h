@@ -1,0 +1,33 @@
+#pragma once
+
+#include "channels/printer_link.h"
+#include "cli/cli_errors.h"
+
+namespace pellicar {
+
+// The commands that read the printer's answers: status and wait-ready
+// (also after firmware --wait-ready). They print on standard output and
+// raise ESendFailed, naming the place, when no trusted answer came.
+// Main thread.
+class TReadBackRunner {
+public:
+  // `timeoutMs` bounds the connection and each answer.
+  TReadBackRunner(PrinterLinkTarget target, int timeoutMs)
+      : target_(std::move(target)), timeoutMs_(timeoutMs) {}
+
+  // One status reading, printed as lines "key: value" or as one JSON
+  // object. Sent when the printer is ready, NotReady when it is not.
+  ExitStatus Status(bool json);
+
+  // Asks again and again, over a new link each time, until the printer
+  // answers ready (prints how long that took; Sent) or `withinMs` have
+  // passed (ESendFailed saying what the printer last said or what last
+  // failed).
+  ExitStatus WaitReady(int withinMs);
+
+private:
+  PrinterLinkTarget target_;
+  int timeoutMs_;
+};
+
+} // namespace pellicar
