@@ -16,11 +16,17 @@ bool ContinuesBlock(quint8 byte) { return (byte & 0x90) == 0x00; }
 
 } // namespace
 
+void TStatusAnswerReader::Skip(quint8 byte) {
+  if (skipped_.size() < kShownSkipped)
+    skipped_ += char(byte);
+  ++skippedCount_;
+}
+
 TStatusAnswerReader::Verdict TStatusAnswerReader::Take(quint8 byte) {
   if (blockLeft_ > 0) {
     if (ContinuesBlock(byte)) {
       --blockLeft_;
-      skipped_ += char(byte);
+      Skip(byte);
       return Verdict::Pending;
     }
     blockLeft_ = 0; // not such a block after all; the byte speaks for itself
@@ -29,11 +35,11 @@ TStatusAnswerReader::Verdict TStatusAnswerReader::Take(quint8 byte) {
     return Verdict::Answer;
   if (StartsBlock(byte)) {
     blockLeft_ = kBlockLength - 1;
-    skipped_ += char(byte);
+    Skip(byte);
     return Verdict::Pending;
   }
   if (byte == kXon || byte == kXoff) {
-    skipped_ += char(byte);
+    Skip(byte);
     return Verdict::Pending;
   }
   return Verdict::Untrusted;

@@ -23,15 +23,25 @@ public:
 
   Verdict Take(quint8 byte);
 
-  // The bytes read past since Forget, for messages.
+  // How many bytes were read past since Forget, and the first few of them
+  // (at most kShownSkipped), for messages.
+  qsizetype SkippedCount() const { return skippedCount_; }
   const QByteArray &Skipped() const { return skipped_; }
+  static constexpr qsizetype kShownSkipped = 16;
+
   // Starts over for the next request. A block of automatic status under
   // way goes on: its bytes may be split around our answer.
-  void Forget() { skipped_.clear(); }
+  void Forget() {
+    skipped_.clear();
+    skippedCount_ = 0;
+  }
 
 private:
+  void Skip(quint8 byte);
+
   int blockLeft_ = 0; // bytes of an automatic status block still to come
   QByteArray skipped_;
+  qsizetype skippedCount_ = 0;
 };
 
 } // namespace pellicar

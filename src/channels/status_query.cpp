@@ -6,7 +6,19 @@ namespace pellicar {
 
 namespace {
 
+// A printer that sends this much unasked before an answer is not going to
+// answer: it is streaming something else, and reading on would only wait
+// out the deadline.
+constexpr qsizetype kMaxUnaskedBytes = 4096;
+
 QString Hex(const QByteArray &bytes) { return QString::fromLatin1(bytes.toHex(' ').toUpper()); }
+
+QString Unasked(const TStatusAnswerReader &reader) {
+  QString text = Hex(reader.Skipped());
+  if (reader.SkippedCount() > reader.Skipped().size())
+    text += QStringLiteral(" ... (%1 bytes)").arg(reader.SkippedCount());
+  return text;
+}
 
 } // namespace
 
@@ -25,8 +37,8 @@ StatusReading QueryPrinterStatus(TPrinterLink &link, int answerMs) {
         QString message =
             QStringLiteral("no answer to DLE EOT %1 within %2 s").arg(n).arg(Seconds(answerMs));
         if (!reader.Skipped().isEmpty())
-          message += QStringLiteral(" (only %1, which answers nothing we asked)")
-                         .arg(Hex(reader.Skipped()));
+          message +=
+              QStringLiteral(" (only %1, which answers nothing we asked)").arg(Unasked(reader));
         throw EPrinterLinkError(message);
       }
       qsizetype used = 0;
@@ -34,6 +46,13 @@ StatusReading QueryPrinterStatus(TPrinterLink &link, int answerMs) {
         const quint8 byte = quint8(arrived[used++]);
         switch (reader.Take(byte)) {
         case TStatusAnswerReader::Verdict::Pending:
+          if (reader.SkippedCount() > kMaxUnaskedBytes)
+            throw EPrinterLinkError(
+                QStringLiteral("no answer to DLE EOT %1 among more than %2 bytes it sent unasked "
+                               "(%3)")
+                    .arg(n)
+                    .arg(kMaxUnaskedBytes)
+                    .arg(Unasked(reader)));
           break;
         case TStatusAnswerReader::Verdict::Answer:
           answer = byte;

@@ -124,6 +124,13 @@ TEST_F(CliReadBackTest, UnaskedBytesAreReadPast) {
     EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
     EXPECT_EQ(result.out.toStdString(), kStates[0].lines);
   }
+  // One that never stops sending unasked is given up on, not waited out.
+  printer_.SetUnasked(QByteArray(5000, char(0x11)));
+  const CliResult result = Run(Channel::Tcp, Words({"status"}), Words({"--timeout", "30"}));
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(
+      QStringLiteral("no answer to DLE EOT 1 among more than 4096 bytes it sent unasked (11 11")))
+      << result.err.toStdString();
 }
 
 TEST_F(CliReadBackTest, SilenceAndWrongBitsAreNoAnswer) {

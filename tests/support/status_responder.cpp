@@ -63,6 +63,7 @@ void StatusResponder::Accept() {
 
 void StatusResponder::ReadConnection() {
   char buffer[4096];
+  bool ended = false;
   for (;;) {
     const ssize_t n = ::recv(connection_, buffer, sizeof buffer, 0);
     if (n < 0 && errno == EINTR)
@@ -70,8 +71,8 @@ void StatusResponder::ReadConnection() {
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
       break;
     if (n <= 0) {
-      CloseConnection(); // the client closed its side
-      return;
+      ended = true; // the client closed its side
+      break;
     }
     const QByteArray piece(buffer, n);
     received_ += piece;
@@ -83,11 +84,13 @@ void StatusResponder::ReadConnection() {
   if (restartAfter_ >= 0 && dataOnConnection_ >= restartAfter_) {
     restartAfter_ = -1;
     ++restarts_;
-    CloseConnection();
     listening_.reset();
     ::close(listener_);
     listener_ = -1;
+    CloseConnection();
     QTimer::singleShot(downMs_, [this] { Listen(); });
+  } else if (ended) {
+    CloseConnection();
   }
 }
 
