@@ -125,9 +125,10 @@ Asks the printer for its status with the four standard real-time requests
   --json                one JSON object with the same keys and values
 
 Over --tcp, --serial or --device; a print queue and --output cannot carry
-the answers back. Without a CHANNEL the four requests are printed. Each answer is waited for at most --timeout seconds.
-Bytes the printer sends unasked (automatic status, XON/XOFF) are read
-past; an answer whose fixed bits are wrong is not trusted.
+the answers back. Without a CHANNEL the four requests are printed. Each
+answer is waited for at most --timeout seconds. Bytes the printer sends
+unasked (automatic status, XON/XOFF) are read past; an answer whose fixed
+bits are wrong is not trusted.
 
 Exit status: 0 the printer is ready to print (online, cover closed, paper
 not out, no error), 3 it answered but is not ready, 1 no trusted answer

@@ -202,7 +202,7 @@ TEST_F(CliReadBackTest, WaitReadyGivesUpWithTheLastAnswer) {
       << ready.out.toStdString();
 }
 
-TEST_F(CliReadBackTest, ChannelsThatCannotAnswerAreRefused) {
+TEST_F(CliReadBackTest, UsageThatCannotWorkIsRefused) {
   QTemporaryDir folder;
   const QString firmware = folder.filePath(QStringLiteral("printer.bin"));
   WriteValidFirmware(firmware, 1024);
@@ -217,6 +217,9 @@ TEST_F(CliReadBackTest, ChannelsThatCannotAnswerAreRefused) {
       {QStringList{QStringLiteral("firmware"), firmware, QStringLiteral("--wait-ready"),
                    QStringLiteral("5")},
        "needs a printer to wait for"},
+      {Words({"--tcp", "127.0.0.1:1", "status", "--yaml"}), "status: unknown option '--yaml'"},
+      {Words({"--tcp", "127.0.0.1:1", "wait-ready", "--within", "0"}),
+       "--within: '0' is not a number of seconds"},
   };
   for (const auto &[arguments, message] : cases) {
     SCOPED_TRACE(arguments.join(QLatin1Char(' ')).toStdString());
@@ -230,6 +233,13 @@ TEST_F(CliReadBackTest, ChannelsThatCannotAnswerAreRefused) {
   EXPECT_EQ(dry.exitCode, 0);
   EXPECT_EQ(dry.out.toStdString(), "DLE EOT 1\t10 04 01\nDLE EOT 2\t10 04 02\nDLE EOT 3\t10 04 03\n"
                                    "DLE EOT 4\t10 04 04\n");
+}
+
+TEST(CliReadBackHelpTest, HelpDescribesTheReadBack) {
+  const QString tool = RunCliProcess(Words({"--help"})).outText();
+  for (const char *part : {"--device PATH", "status [--json]", "wait-ready [--within SECONDS]",
+                           "firmware FILE.bin [--wait-ready [SECONDS]]", "3 (status)"})
+    EXPECT_TRUE(tool.contains(QString::fromUtf8(part))) << part;
 }
 
 TEST_F(CliReadBackTest, DeviceChannelWritesEverythingInOrder) {

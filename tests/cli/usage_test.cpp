@@ -28,7 +28,7 @@ TEST(CliUsageTest, HelpForTheToolAndEachCommand) {
       << tool.out.toStdString();
   EXPECT_TRUE(tool.err.isEmpty());
   for (const char *command : {"base", "selftest", "ip", "mac", "speed", "wifi", "blackmark", "logo",
-                              "firmware", "check-firmware", "list"}) {
+                              "firmware", "check-firmware", "list", "status", "wait-ready"}) {
     SCOPED_TRACE(command);
     const CliResult help = RunCliProcess({QString::fromLatin1(command), QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0) << ::testing::PrintToString(help);
