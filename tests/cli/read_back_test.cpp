@@ -250,7 +250,17 @@ TEST_F(CliReadBackTest, DeviceChannelWritesEverythingInOrder) {
   EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
   EXPECT_EQ(printer_.Received().toHex(' ').toStdString(), expected.toHex(' ').toStdString());
 
+  // A long transfer, then the wait for the printer, both over the device.
   QTemporaryDir folder;
+  const QString firmware = folder.filePath(QStringLiteral("printer.bin"));
+  const QByteArray image = ExpectedFirmwareImage(WriteValidFirmware(firmware, 100 * 1024, 7));
+  result =
+      Run(Channel::Device, {QStringLiteral("firmware"), firmware, QStringLiteral("--wait-ready")});
+  EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.outText().startsWith(QStringLiteral("ready after ")))
+      << result.out.toStdString();
+  EXPECT_TRUE(printer_.Received().mid(expected.size()).startsWith(image));
+
   const QString plain = folder.filePath(QStringLiteral("plain.bin"));
   ASSERT_TRUE(WriteFileBytes(plain, "x"));
   result = RunCliProcess(QStringList{QStringLiteral("--device"), plain} + base);
