@@ -1,6 +1,6 @@
 #include "channels/status_answer_reader.h"
 
-#include "channels/printer_status.h"
+#include "channels/status_answers.h"
 
 namespace pellicar {
 

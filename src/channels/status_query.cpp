@@ -70,7 +70,7 @@ StatusReading QueryPrinterStatus(TPrinterLink &link, int answerMs) {
     }
     reading.answers[n - 1] = *answer;
   }
-  reading.status = DecodePrinterStatus(reading.answers);
+  reading.status = DecodeStatusAnswers(reading.answers);
   return reading;
 }
 

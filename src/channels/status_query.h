@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channels/printer_link.h"
-#include "channels/printer_status.h"
+#include "channels/status_answers.h"
 
 #include <array>
 #include <optional>
@@ -10,7 +10,7 @@ namespace pellicar {
 
 struct StatusReading {
   std::array<quint8, kStatusRequestCount> answers{}; // to DLE EOT 1, 2, 3, 4
-  PrinterStatus status;
+  ReportedStatus status;
 };
 
 // Asks the printer at the other end of `link` for its status: throws away

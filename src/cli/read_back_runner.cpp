@@ -51,7 +51,7 @@ QString ErrorText(PrinterError error) {
   return QStringLiteral("none");
 }
 
-Fields StatusFields(const PrinterStatus &status) {
+Fields StatusFields(const ReportedStatus &status) {
   return {
       {QStringLiteral("online"), status.online ? QStringLiteral("yes") : QStringLiteral("no")},
       {QStringLiteral("cover"),
@@ -66,7 +66,7 @@ Fields StatusFields(const PrinterStatus &status) {
 }
 
 // Why a printer that answered is not ready, for messages.
-QString NotReadyReasons(const PrinterStatus &status) {
+QString NotReadyReasons(const ReportedStatus &status) {
   QStringList reasons;
   if (!status.online)
     reasons << QStringLiteral("offline");

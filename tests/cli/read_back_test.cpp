@@ -1,13 +1,17 @@
 // status, wait-ready, firmware --wait-ready and the --device channel,
-// end to end: the built tool against a printer that answers the status
-// requests over TCP on 127.0.0.1 and over a pseudo terminal (opened as
-// --serial and as --device).
+// end to end: the built tool against pellicar-printer, and against a
+// responder for what that printer never does (wrong bits, silence, bytes
+// nobody asked for), over TCP on 127.0.0.1 and over a pseudo terminal
+// (opened as --serial and as --device).
 
 #include "cli/cli_process.h"
 #include "support/firmware_files.h"
+#include "support/printer_process.h"
 #include "support/status_responder.h"
+#include "support/wait.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -25,59 +29,113 @@ QStringList Words(std::initializer_list<const char *> words) {
 
 enum class Channel { Tcp, Serial, Device };
 
-QStringList ChannelOption(Channel channel, const StatusResponder &printer) {
-  switch (channel) {
-  case Channel::Tcp:
-    return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(printer.Port())};
-  case Channel::Serial:
-    return {QStringLiteral("--serial"), printer.PtyPath()};
-  case Channel::Device:
-    break;
-  }
-  return {QStringLiteral("--device"), printer.PtyPath()};
-}
-
-// A printer in each state, answering as the standard's bits say; the
-// lines expected from those bits.
+// What a printer in each condition reports, written from the meaning of
+// the status bits: offline is n=1 bit 3, cover open n=2 bit 2, paper near
+// end n=4 bits 2-3, paper out n=4 bits 5-6 (and n=2 bit 5); a printer with
+// its cover open or out of paper is offline too. Paper near its end still
+// prints.
 struct StateCase {
-  const char *state;
-  std::array<quint8, 4> answers;
+  const char *status; // pellicar-printer --status
   const char *lines;
   int exitCode;
 };
 
 const StateCase kStates[] = {
     {"ready",
-     {0x12, 0x12, 0x12, 0x12},
      "online: yes\ncover: closed\npaper: ok\nfeed button: released\nerror: none\ndrawer: closed\n",
      0},
-    // n=1 bit 3: offline.
     {"offline",
-     {0x1A, 0x12, 0x12, 0x12},
      "online: no\ncover: closed\npaper: ok\nfeed button: released\nerror: none\ndrawer: closed\n",
      3},
-    // Offline, n=2 bit 2: cover open.
-    {"cover open",
-     {0x1A, 0x16, 0x12, 0x12},
-     "online: no\ncover: open\npaper: ok\nfeed button: released\nerror: none\ndrawer: closed\n",
-     3},
-    // n=4 bits 2 and 3: near end; it still prints.
-    {"paper near end",
-     {0x12, 0x12, 0x12, 0x1E},
+    {"cover-open",
+     "online: no\ncover: open\npaper: ok\nfeed button: released\nerror: none\ndrawer: closed\n", 3},
+    {"paper-near-end",
      "online: yes\ncover: closed\npaper: near end\nfeed button: released\nerror: none\n"
      "drawer: closed\n",
      0},
-    // Offline, n=2 bit 5 stopped by paper end, n=4 bits 5 and 6.
-    {"paper out",
-     {0x1A, 0x32, 0x12, 0x72},
+    {"paper-out",
      "online: no\ncover: closed\npaper: out\nfeed button: released\nerror: none\ndrawer: closed\n",
      3},
-    // n=1 bit 2 pin 3 high, n=2 bit 3 feed button, n=3 bit 3 cutter.
-    {"drawer open, feeding, cutter error",
-     {0x16, 0x1A, 0x1A, 0x12},
-     "online: yes\ncover: closed\npaper: ok\nfeed button: pressed\nerror: cutter\ndrawer: open\n",
-     3},
 };
+
+const Channel kChannels[] = {Channel::Tcp, Channel::Serial, Channel::Device};
+
+QStringList ChannelOption(Channel channel, quint16 port, const QString &pty) {
+  switch (channel) {
+  case Channel::Tcp:
+    return {QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)};
+  case Channel::Serial:
+    return {QStringLiteral("--serial"), pty};
+  case Channel::Device:
+    break;
+  }
+  return {QStringLiteral("--device"), pty};
+}
+
+TEST(CliReadBackPrinterTest, StatusOfEachConditionOnEveryChannel) {
+  for (const StateCase &c : kStates) {
+    PrinterProcess printer;
+    ASSERT_TRUE(printer.Start({QStringLiteral("--status"), QString::fromLatin1(c.status)}))
+        << printer.Message().toStdString();
+    for (const Channel channel : kChannels) {
+      SCOPED_TRACE(::testing::Message() << c.status << " on channel " << int(channel));
+      const CliResult result = RunCliProcess(
+          ChannelOption(channel, printer.Port(), printer.SerialPath()) + Words({"status"}));
+      EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(result);
+      EXPECT_EQ(result.out.toStdString(), c.lines);
+      EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
+    }
+    if (QLatin1String(c.status) == QLatin1String("paper-out")) {
+      const CliResult json = RunCliProcess(ChannelOption(Channel::Tcp, printer.Port(), {}) +
+                                           Words({"status", "--json"}));
+      EXPECT_EQ(json.exitCode, 3) << ::testing::PrintToString(json);
+      EXPECT_EQ(json.out.toStdString(),
+                R"({"cover":"closed","drawer":"closed","error":"none","feed button":"released",)"
+                R"("online":"no","paper":"out"})"
+                "\n");
+    }
+  }
+}
+
+// The printer takes the firmware, goes away (it stops listening), and a
+// few seconds later listens again on the same port; until it goes away it
+// answers that it is offline.
+TEST(CliReadBackPrinterTest, FirmwareWaitReadyFollowsAPrinterThatRestarts) {
+  QTemporaryDir folder;
+  const QString path = folder.filePath(QStringLiteral("printer.bin"));
+  ASSERT_FALSE(WriteValidFirmware(path, 256 * 1024, 5).isEmpty());
+  auto before = std::make_unique<PrinterProcess>();
+  ASSERT_TRUE(before->Start(Words({"--status", "offline"}))) << before->Message().toStdString();
+  const quint16 port = before->Port();
+
+  QProcess cli;
+  cli.start(CliPath(), ChannelOption(Channel::Tcp, port, {}) +
+                           QStringList{QStringLiteral("firmware"), path,
+                                       QStringLiteral("--wait-ready"), QStringLiteral("30")});
+  QElapsedTimer clock;
+  clock.start();
+  ASSERT_TRUE(WaitUntil(
+      [&] { return before->Log().join(u'\n').contains(QStringLiteral("Firmware upload:")); },
+      20000));
+  EXPECT_TRUE(before->Log().join(u'\n').contains(QStringLiteral("check passed")))
+      << before->Log().join(u'\n').toStdString();
+  before.reset(); // stops it
+  constexpr int kDownMs = 2000;
+  RunEventLoopFor(kDownMs);
+  PrinterProcess after;
+  ASSERT_TRUE(after.Start({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(port)}))
+      << after.Message().toStdString();
+
+  ASSERT_TRUE(WaitUntil([&] { return cli.state() == QProcess::NotRunning; }, 30000));
+  const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  const QRegularExpressionMatch took =
+      QRegularExpression(QStringLiteral("^ready after ([0-9.]+) s\n$")).match(out);
+  ASSERT_TRUE(took.hasMatch()) << out.toStdString();
+  EXPECT_GE(took.captured(1).toDouble(), kDownMs / 1000.0);
+  EXPECT_LE(took.captured(1).toDouble(), clock.elapsed() / 1000.0);
+  EXPECT_TRUE(after.Log().join(u'\n').contains(QStringLiteral("Status request 4")));
+}
 
 class CliReadBackTest : public ::testing::Test {
 protected:
@@ -85,45 +143,26 @@ protected:
 
   CliResult Run(Channel channel, const QStringList &command,
                 const QStringList &before = Words({"--timeout", "2"})) {
-    return RunCliProcess(before + ChannelOption(channel, printer_) + command);
+    return RunCliProcess(before + ChannelOption(channel, printer_.Port(), printer_.PtyPath()) +
+                         command);
   }
 
   StatusResponder printer_;
 };
 
-TEST_F(CliReadBackTest, StatusOfEachStateOnEveryChannel) {
-  for (const Channel channel : {Channel::Tcp, Channel::Serial, Channel::Device}) {
-    for (const StateCase &c : kStates) {
-      SCOPED_TRACE(::testing::Message() << c.state << " on channel " << int(channel));
-      printer_.SetAnswers(c.answers);
-      const CliResult result = Run(channel, Words({"status"}));
-      EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(result);
-      EXPECT_EQ(result.out.toStdString(), c.lines);
-      EXPECT_TRUE(result.err.isEmpty()) << result.err.toStdString();
-    }
-  }
-  EXPECT_TRUE(printer_.Received().contains(QByteArray::fromHex("100401100402100403100404")));
-}
-
-TEST_F(CliReadBackTest, JsonHasTheSameKeysAndValues) {
-  printer_.SetAnswers(kStates[4].answers);
-  const CliResult result = Run(Channel::Tcp, Words({"status", "--json"}));
-  EXPECT_EQ(result.exitCode, 3) << ::testing::PrintToString(result);
-  EXPECT_EQ(result.out.toStdString(),
-            R"({"cover":"closed","drawer":"closed","error":"none","feed button":"released",)"
-            R"("online":"no","paper":"out"})"
-            "\n");
-}
-
-TEST_F(CliReadBackTest, UnaskedBytesAreReadPast) {
-  // An automatic status block and XON/XOFF before every answer.
+TEST_F(CliReadBackTest, BitsAVirtualPrinterDoesNotSetAndBytesNobodyAskedFor) {
+  // n=1 bit 2 (pin 3 high), n=2 bit 3 (feed button), n=3 bit 3 (cutter);
+  // an automatic status block and XON/XOFF before every answer.
+  printer_.SetAnswers({0x16, 0x1A, 0x1A, 0x12});
   printer_.SetUnasked(QByteArray::fromHex("1C 40 0F 60 11 13"));
-  for (const Channel channel : {Channel::Tcp, Channel::Serial, Channel::Device}) {
+  for (const Channel channel : kChannels) {
     SCOPED_TRACE(int(channel));
     const CliResult result = Run(channel, Words({"status"}));
-    EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
-    EXPECT_EQ(result.out.toStdString(), kStates[0].lines);
+    EXPECT_EQ(result.exitCode, 3) << ::testing::PrintToString(result);
+    EXPECT_EQ(result.out.toStdString(), "online: yes\ncover: closed\npaper: ok\nfeed button: "
+                                        "pressed\nerror: cutter\ndrawer: open\n");
   }
+  EXPECT_TRUE(printer_.Received().contains(QByteArray::fromHex("100401100402100403100404")));
   // One that never stops sending unasked is given up on, not waited out.
   printer_.SetUnasked(QByteArray(5000, char(0x11)));
   const CliResult result = Run(Channel::Tcp, Words({"status"}), Words({"--timeout", "30"}));
@@ -134,7 +173,7 @@ TEST_F(CliReadBackTest, UnaskedBytesAreReadPast) {
 }
 
 TEST_F(CliReadBackTest, SilenceAndWrongBitsAreNoAnswer) {
-  for (const Channel channel : {Channel::Tcp, Channel::Serial, Channel::Device}) {
+  for (const Channel channel : kChannels) {
     SCOPED_TRACE(int(channel));
     printer_.SetSilent(true);
     QElapsedTimer clock;
@@ -158,32 +197,8 @@ TEST_F(CliReadBackTest, SilenceAndWrongBitsAreNoAnswer) {
   }
 }
 
-TEST_F(CliReadBackTest, FirmwareWaitReadyFollowsAPrinterThatRestarts) {
-  QTemporaryDir folder;
-  const QString path = folder.filePath(QStringLiteral("printer.bin"));
-  const QByteArray file = WriteValidFirmware(path, 256 * 1024, 5);
-  const QByteArray image = ExpectedFirmwareImage(file);
-  // Takes the image, drops the connection, and listens again 2 s later.
-  constexpr int kDownMs = 2000;
-  printer_.RestartAfter(image.size(), kDownMs);
-  QElapsedTimer clock;
-  clock.start();
-  const CliResult result =
-      Run(Channel::Tcp,
-          {QStringLiteral("firmware"), path, QStringLiteral("--wait-ready"), QStringLiteral("20")});
-  EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
-  EXPECT_TRUE(printer_.Received().startsWith(image));
-  EXPECT_EQ(printer_.Restarts(), 1);
-  EXPECT_GE(printer_.Connections(), 2);
-  const QRegularExpressionMatch took =
-      QRegularExpression(QStringLiteral("^ready after ([0-9.]+) s\n$")).match(result.outText());
-  ASSERT_TRUE(took.hasMatch()) << result.out.toStdString();
-  EXPECT_GE(took.captured(1).toDouble(), kDownMs / 1000.0 - 0.5);
-  EXPECT_LT(clock.elapsed(), 15000);
-}
-
 TEST_F(CliReadBackTest, WaitReadyGivesUpWithTheLastAnswer) {
-  printer_.SetAnswers(kStates[2].answers); // cover open, for good
+  printer_.SetAnswers({0x1A, 0x16, 0x12, 0x12}); // cover open, for good
   QElapsedTimer clock;
   clock.start();
   const CliResult result = Run(Channel::Device, Words({"wait-ready", "--within", "1.5"}));
@@ -195,7 +210,7 @@ TEST_F(CliReadBackTest, WaitReadyGivesUpWithTheLastAnswer) {
       << result.err.toStdString();
   EXPECT_LT(clock.elapsed(), 5000);
 
-  printer_.SetAnswers(kStates[0].answers);
+  printer_.SetAnswers({0x12, 0x12, 0x12, 0x12});
   const CliResult ready = Run(Channel::Serial, Words({"wait-ready"}));
   EXPECT_EQ(ready.exitCode, 0) << ::testing::PrintToString(ready);
   EXPECT_TRUE(ready.outText().startsWith(QStringLiteral("ready after ")))

@@ -1,7 +1,6 @@
 #include "support/status_responder.h"
 
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -53,8 +52,6 @@ void StatusResponder::Accept() {
   connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (connection_ < 0)
     return;
-  ++connections_;
-  dataOnConnection_ = 0;
   tcpPending_.clear();
   listening_->setEnabled(false);
   reading_ = std::make_unique<QSocketNotifier>(connection_, QSocketNotifier::Read);
@@ -76,22 +73,12 @@ void StatusResponder::ReadConnection() {
     }
     const QByteArray piece(buffer, n);
     received_ += piece;
-    dataOnConnection_ += n;
     Take(piece, tcpPending_, [this](const QByteArray &bytes) {
       ::send(connection_, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
     });
   }
-  if (restartAfter_ >= 0 && dataOnConnection_ >= restartAfter_) {
-    restartAfter_ = -1;
-    ++restarts_;
-    listening_.reset();
-    ::close(listener_);
-    listener_ = -1;
+  if (ended)
     CloseConnection();
-    QTimer::singleShot(downMs_, [this] { Listen(); });
-  } else if (ended) {
-    CloseConnection();
-  }
 }
 
 void StatusResponder::CloseConnection() {

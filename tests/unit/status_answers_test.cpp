@@ -2,8 +2,8 @@
 // answers at all. Expectations come from the bit layout of the standard
 // requests, written out by hand.
 
-#include "channels/printer_status.h"
 #include "channels/status_answer_reader.h"
+#include "channels/status_answers.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,7 @@ struct DecodeCase {
   bool drawerOpen, ready;
 };
 
-TEST(PrinterStatusTest, DecodesEachBitAsTheRequestsDefineIt) {
+TEST(StatusAnswersTest, DecodesEachBitAsTheRequestsDefineIt) {
   using P = PaperState;
   using E = PrinterError;
   const DecodeCase cases[] = {
@@ -154,7 +154,7 @@ TEST(PrinterStatusTest, DecodesEachBitAsTheRequestsDefineIt) {
   };
   for (const DecodeCase &c : cases) {
     SCOPED_TRACE(c.what);
-    const PrinterStatus status = DecodePrinterStatus(c.answers);
+    const ReportedStatus status = DecodeStatusAnswers(c.answers);
     EXPECT_EQ(status.online, c.online);
     EXPECT_EQ(status.coverOpen, c.coverOpen);
     EXPECT_EQ(status.paper, c.paper);
@@ -165,7 +165,7 @@ TEST(PrinterStatusTest, DecodesEachBitAsTheRequestsDefineIt) {
   }
 }
 
-TEST(PrinterStatusTest, RequestsAreDleEotN) {
+TEST(StatusAnswersTest, RequestsAreDleEotN) {
   EXPECT_EQ(StatusRequest(1).toHex(' '), "10 04 01");
   EXPECT_EQ(StatusRequest(4).toHex(' '), "10 04 04");
 }

@@ -1,4 +1,4 @@
-#include "channels/printer_status.h"
+#include "channels/status_answers.h"
 
 namespace pellicar {
 
@@ -16,17 +16,17 @@ QByteArray StatusRequest(int n) {
   return request;
 }
 
-bool PrinterStatus::Ready() const {
+bool ReportedStatus::Ready() const {
   return online && !coverOpen && paper != PaperState::Out && !errorOccurred &&
          error == PrinterError::None;
 }
 
-PrinterStatus DecodePrinterStatus(const std::array<quint8, kStatusRequestCount> &answers) {
+ReportedStatus DecodeStatusAnswers(const std::array<quint8, kStatusRequestCount> &answers) {
   const quint8 printer = answers[0];
   const quint8 offline = answers[1];
   const quint8 errors = answers[2];
   const quint8 paper = answers[3];
-  PrinterStatus status;
+  ReportedStatus status;
   status.drawerOpen = Bit(printer, 2);
   status.online = !Bit(printer, 3);
   status.coverOpen = Bit(offline, 2);

@@ -26,7 +26,7 @@ inline bool HasStatusFixedBits(quint8 byte) {
 enum class PaperState { Ok, NearEnd, Out };
 enum class PrinterError { None, Cutter, Unrecoverable, AutoRecoverable };
 
-struct PrinterStatus {
+struct ReportedStatus {
   bool online = false;    // n=1 bit 3 clear
   bool coverOpen = false; // n=2 bit 2
   PaperState paper = PaperState::Ok;
@@ -45,6 +45,6 @@ struct PrinterStatus {
 
 // The answers to DLE EOT 1, 2, 3 and 4, in that order, each with its fixed
 // bits right (HasStatusFixedBits).
-PrinterStatus DecodePrinterStatus(const std::array<quint8, kStatusRequestCount> &answers);
+ReportedStatus DecodeStatusAnswers(const std::array<quint8, kStatusRequestCount> &answers);
 
 } // namespace pellicar
