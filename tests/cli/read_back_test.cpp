@@ -97,6 +97,35 @@ TEST(CliReadBackPrinterTest, StatusOfEachConditionOnEveryChannel) {
   }
 }
 
+TEST(CliReadBackPrinterTest, APrinterThatStopsOrBreaksOffGivesNoAnswer) {
+  struct Case {
+    QStringList printer;
+    Channel channel;
+    const char *message;
+  };
+  const Case cases[] = {
+      {Words({"--stop-reading-after", "6"}), Channel::Tcp, "no answer to DLE EOT 3 within 0.5 s"},
+      {Words({"--stop-reading-after", "0"}), Channel::Serial,
+       "no answer to DLE EOT 1 within 0.5 s"},
+      {Words({"--reset-after", "3"}), Channel::Tcp, "Connection reset by peer"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.printer.join(QLatin1Char(' ')).toStdString());
+    PrinterProcess printer;
+    ASSERT_TRUE(printer.Start(c.printer)) << printer.Message().toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    const CliResult result = RunCliProcess(
+        Words({"--timeout", "0.5"}) +
+        ChannelOption(c.channel, printer.Port(), printer.SerialPath()) + Words({"status"}));
+    EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_TRUE(result.errText().contains(QString::fromUtf8(c.message)))
+        << result.err.toStdString();
+    EXPECT_LT(clock.elapsed(), 5000);
+  }
+}
+
 // The printer takes the firmware, goes away (it stops listening), and a
 // few seconds later listens again on the same port; until it goes away it
 // answers that it is offline.
