@@ -7,12 +7,22 @@
 
 namespace pellicar {
 
+namespace {
+
+// The read interval that makes a read return with what has arrived.
+constexpr quint32 kTakeWhatIsThere = 0xFFFFFFFF;
+
+} // namespace
+
 TSerialPrinterLink::TSerialPrinterLink(const QString &device, quint32 baudRate, int parityIndex) {
   comm_.LoadFormValues();
   comm_.SetCommName(device);
   comm_.SetBaudRate(baudRate);
   const TParity parities[] = {TParity::None, TParity::Odd, TParity::Even};
   comm_.SetParity(parities[std::clamp(parityIndex, 0, 2)]);
+  // An answer is one byte: the read thread hands on what is there at once,
+  // rather than after the line has been quiet for the window's interval.
+  comm_.SetReadIntervalTimeout(kTakeWhatIsThere);
   comm_.OnReceiveData = [this](TComm &, const char *buffer, quint16 length) {
     received_.append(buffer, length);
     if (waiting_)
