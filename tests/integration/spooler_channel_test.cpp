@@ -5,6 +5,7 @@
 #include "channels/spooler_channel.h"
 #include "platform/printer_list.h"
 #include "support/private_cups.h"
+#include "support/wait.h"
 #include "support/withholding_proxy.h"
 
 #include <QBuffer>
@@ -315,38 +316,60 @@ TEST_F(SpoolerAnswerLostTest, JobIsSentOnlyWhenConfirmedAndNeverPrintsAfterItFai
     const char *name;
     int operation;
     WithholdingProxy::Withhold what;
-    bool printed;
+    int state;             // the job's state once the server is reached
+    const char *unsettled; // how the message about the job ends; none: no message
   };
   using W = WithholdingProxy::Withhold;
   const Case cases[] = {
       // The server has the whole document: it would print, were it not held.
-      {"the document's answer is lost", WithholdingProxy::kSendDocument, W::Answers, false},
-      {"the document is cut off", WithholdingProxy::kSendDocument, W::Everything, false},
+      {"the document's answer is lost", WithholdingProxy::kSendDocument, W::Answers,
+       PrivateCups::kCanceled, nullptr},
+      {"the document is cut off", WithholdingProxy::kSendDocument, W::Everything,
+       PrivateCups::kCanceled, nullptr},
       // The job's state, asked on a fresh connection, confirms the release.
-      {"the release's answer is lost", WithholdingProxy::kReleaseJob, W::Answers, true},
-      {"the release is cut off", WithholdingProxy::kReleaseJob, W::Everything, false},
+      {"the release's answer is lost", WithholdingProxy::kReleaseJob, W::Answers,
+       PrivateCups::kCompleted, nullptr},
+      {"the release is cut off", WithholdingProxy::kReleaseJob, W::Everything,
+       PrivateCups::kCanceled, nullptr},
+      // Last: the server stays out of reach. Whether the release was taken
+      // cannot be known, and the message says so.
+      {"the server stops at the release", WithholdingProxy::kReleaseJob, W::Server,
+       PrivateCups::kHeld, "it may still print."},
   };
   const QByteArray data = Pattern(11);
   int printed = 0;
-  int finished = 0;
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
+    const bool prints = c.state == PrivateCups::kCompleted;
     proxy_.Arm(c.operation, c.what);
     spooler_->SetDeadline(QDeadlineTimer(kActionMs));
     QElapsedTimer clock;
     clock.start();
     EXPECT_EQ(SendRawBuffer(*spooler_, kQueue, QStringLiteral("Base Parameter"), data),
-              c.printed ? 11 : 0);
+              prints ? 11 : 0);
     EXPECT_LT(clock.elapsed(), kActionBoundMs);
     EXPECT_TRUE(proxy_.Fired());
-    // Fresh connections get through: the job was settled, nothing to report.
-    EXPECT_THAT(spooler_->TakeUnsettledJobs(), IsEmpty());
+    const QStringList unsettled = spooler_->TakeUnsettledJobs();
 
-    ASSERT_TRUE(cups_.WaitForFinishedJobs(kQueue, ++finished));
-    const QList<PrivateCups::Job> jobs = cups_.Jobs(kQueue);
-    ASSERT_EQ(jobs.size(), finished);
-    EXPECT_EQ(jobs.last().state, c.printed ? PrivateCups::kCompleted : PrivateCups::kCanceled);
-    if (c.printed) {
+    // Asked past the proxy: the server itself.
+    QList<PrivateCups::Job> jobs;
+    ASSERT_TRUE(test::WaitUntil([&] {
+      jobs = cups_.Jobs(kQueue);
+      return !jobs.isEmpty() && (jobs.last().finished() || jobs.last().state == c.state);
+    }));
+    EXPECT_EQ(jobs.last().state, c.state);
+    if (c.unsettled == nullptr) {
+      EXPECT_THAT(unsettled, IsEmpty()) << "fresh connections get through";
+    } else {
+      ASSERT_EQ(unsettled.size(), 1);
+      EXPECT_TRUE(unsettled[0].startsWith(
+          QStringLiteral("The print server %1 did not confirm job %2 \"Base Parameter\"")
+              .arg(proxy_.Path())
+              .arg(jobs.last().id)))
+          << unsettled[0].toStdString();
+      EXPECT_TRUE(unsettled[0].endsWith(QLatin1String(c.unsettled))) << unsettled[0].toStdString();
+    }
+    if (prints) {
       ASSERT_TRUE(cups_.Sink().WaitForReceived(++printed));
       EXPECT_EQ(cups_.Sink().Received().last(), data);
     }
