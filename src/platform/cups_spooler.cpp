@@ -10,6 +10,8 @@
 #include "platform/printer_list.h"
 #include "platform/spooler.h"
 
+#include <QDeadlineTimer>
+
 #include <cups/cups.h>
 
 #include <algorithm>
@@ -210,12 +212,8 @@ ipp_t *CupsSpooler::newRequest(ipp_op_t operation) const {
 }
 
 ipp_t *CupsSpooler::newJobRequest(ipp_op_t operation) const {
-  ipp_t *request = ippNewRequest(operation);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-               queueUri_.constData());
+  ipp_t *request = newRequest(operation);
   ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId_);
-  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr,
-               cupsUser());
   return request;
 }
 
@@ -362,24 +360,25 @@ bool CupsSpooler::settle(bool releaseInDoubt) {
     return false;
   // On the job's connection while the server answers there; on a fresh one
   // otherwise, since the old one may still be waiting for an answer.
-  http_t *http = nullptr;
-  qint64 wait = kSettleBoundMs;
+  QDeadlineTimer bound(kSettleBoundMs);
   if (!deadline_.isForever())
-    wait = std::min<qint64>(wait, deadline_.remainingTime());
+    bound = std::min(bound, deadline_);
+  http_t *http = nullptr;
   if (usable()) {
     http = http_;
   } else {
     if (http_ != nullptr)
       httpClose(http_);
     http_ = nullptr;
-    http = connectToServer(wait);
+    http = connectToServer(bound.remainingTime());
   }
   auto ask = [&](ipp_t *request) -> ipp_t * {
-    if (http == nullptr || wait <= 0) {
+    const qint64 left = bound.remainingTime();
+    if (http == nullptr || left <= 0) {
       ippDelete(request);
       return nullptr;
     }
-    setWait(http, wait);
+    setWait(http, left);
     return exchange(http, request, "/jobs/");
   };
 
