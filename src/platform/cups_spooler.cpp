@@ -1,11 +1,12 @@
 // CUPS implementation of the print-server seams: the list of print queues
 // and the raw job in seven steps.
 //
-// Every job is created held and released only once the server has
-// confirmed its whole document. A job whose document or release the server
-// did not confirm is then cancelled (or, when its release may have been
-// taken, looked up) on a fresh connection, so that a job reported failed
-// never prints afterwards: at worst it stays held on the server.
+// Every job is created held (by servers that can hold it) and released
+// only once the server has confirmed its whole document. A job whose
+// document or release the server did not confirm is then cancelled (or,
+// when its release may have been taken, looked up) on a fresh connection,
+// so that a job reported failed never prints afterwards: at worst it stays
+// held on the server.
 
 #include "platform/printer_list.h"
 #include "platform/spooler.h"
@@ -183,6 +184,7 @@ private:
   QByteArray queueUri_;
   QByteArray queueResource_;
   int jobId_ = 0;
+  bool held_ = false; // the server holds the job until it is released
   QByteArray title_;
   bool documentOpen_ = false;
   QStringList unsettled_;
@@ -281,6 +283,9 @@ bool CupsSpooler::StartDoc(const JobDescription &job) {
   if (succeeded(response)) {
     if (ipp_attribute_t *id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
       jobId_ = ippGetInteger(id, 0);
+    // A server that ignored the hold prints the job as soon as it has the
+    // document; there is nothing to release then.
+    held_ = ippGetStatusCode(response) == IPP_STATUS_OK;
   }
   ippDelete(response);
   return jobId_ > 0;
@@ -339,7 +344,9 @@ bool CupsSpooler::EndDoc() {
     const bool documentTaken = succeeded(response);
     ippDelete(response);
     documentOpen_ = false;
-    if (documentTaken) {
+    if (documentTaken && !held_) {
+      confirmed = true;
+    } else if (documentTaken) {
       ipp_t *released = jobExchange(newJobRequest(IPP_OP_RELEASE_JOB), "/jobs/");
       confirmed = succeeded(released);
       // A release the server refused leaves the job held; one that went
@@ -352,6 +359,7 @@ bool CupsSpooler::EndDoc() {
   if (!confirmed)
     confirmed = settle(releaseInDoubt);
   jobId_ = 0;
+  held_ = false;
   return confirmed;
 }
 
@@ -447,6 +455,7 @@ void CupsSpooler::ClosePrinter() {
   queueUri_.clear();
   queueResource_.clear();
   jobId_ = 0;
+  held_ = false;
   title_.clear();
   documentOpen_ = false;
 }
