@@ -158,8 +158,8 @@ TEST(CliQueueServerStopsTest, FailsWithinTheTimeoutAndNothingPrints) {
     cups.Resume();
     EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
     EXPECT_TRUE(result.errText().contains(c.message)) << result.err.toStdString();
-    // The whole command, starting the process included.
-    EXPECT_LT(elapsed, 2000 + 700);
+    // The whole command; beyond it, starting the process on a loaded machine.
+    EXPECT_LT(elapsed, 2000 + 1000);
 
     const QList<PrivateCups::Job> jobs = cups.Jobs(kQueue);
     if (c.jobState == 0) {
