@@ -84,6 +84,12 @@ public:
           break;
       }
     }
+    // Closing a terminal waits, up to the driver's closing time (30 s on a
+    // serial port), for output held back by flow control. Output no drain
+    // saw leave is thrown away instead: the caller either had it answered
+    // (a request) or reports it as not sent.
+    if (kind_ == Kind::Terminal && !drained_)
+      ::tcflush(fd_, TCOFLUSH);
     ::close(fd_);
   }
 
@@ -96,6 +102,7 @@ public:
                                               : ::write(fd_, data, size_t(size));
       if (n > 0) {
         written = n;
+        drained_ = false;
         return LinkStatus::Ok;
       }
       if (n < 0 && errno == EINTR)
@@ -153,8 +160,10 @@ public:
       const unsigned long request = kind_ == Kind::Socket ? SIOCOUTQ : TIOCOUTQ;
       if (::ioctl(fd_, request, &queued) != 0)
         return Failure(errno, error);
-      if (queued == 0)
+      if (queued == 0) {
+        drained_ = true;
         return LinkStatus::Ok;
+      }
       if (deadline.hasExpired())
         return LinkStatus::TimedOut;
       // Only the other side's going away ends the wait early: what is
@@ -203,6 +212,7 @@ private:
 
   int fd_;
   Kind kind_;
+  bool drained_ = true; // nothing written since the last successful Drain
 };
 
 } // namespace
