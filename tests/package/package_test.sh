@@ -199,7 +199,7 @@ else
       diff <(expected_files /usr) <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print $6 }' | sed 's|^\.||' | sort) \
         >"$work/deb.diff" || { cat "$work/deb.diff"; fail "the package's files (- missing, + unexpected)"; }
       depends=$(dpkg-deb -f "$deb" Depends)
-      for needed in libqt6core6 libqt6widgets6 libcups2 qt6-qpa-plugins fonts-wine fonts-wqy-microhei; do
+      for needed in libqt6core6 libqt6widgets6 libcups2 qt6-qpa-plugins fonts-wine fonts-crosextra-carlito fonts-wqy-microhei; do
         grep -q "\b$needed\b" <<<"$depends" || fail "the package's Depends lack $needed: $depends"
       done
       [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "the package's version is not $version"
