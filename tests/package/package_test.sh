@@ -187,6 +187,34 @@ for case in "${completion_cases[@]}"; do
   fi
 done
 
+# Print queues: those of a private print server (the tests' sandbox), when
+# this machine can run one.
+sandbox=$build/tests/pellicar-cups-sandbox
+if [[ -x $sandbox ]]; then
+  "$sandbox" pkgtestqueue >"$work/sandbox.log" 2>&1 &
+  sandbox_pid=$!
+  # The server answers within a second or two; 20 s bounds a stuck start.
+  for ((i = 0; i < 200; i++)); do
+    grep -q 'CUPS_SERVER=' "$work/sandbox.log" && break
+    kill -0 "$sandbox_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  server=$(grep -o 'CUPS_SERVER=[^ ]*' "$work/sandbox.log" | head -1)
+  if [[ -n $server ]]; then
+    offered=$(env "$server" PATH="$root/bin:$PATH" bash -c '
+      source "$1"; COMP_WORDS=(pellicar-cli --queue ""); COMP_CWORD=2
+      _pellicar_cli; printf "%s\n" "${COMPREPLY[@]}"' _ \
+      "$root/share/bash-completion/completions/pellicar-cli" 2>&1)
+    grep -qx pkgtestqueue <<<"$offered" || fail "completing '--queue' does not offer the queue: $offered"
+  else
+    skip "queue completion: the private print server did not start: $(tail -3 "$work/sandbox.log")"
+  fi
+  kill "$sandbox_pid" 2>/dev/null
+  wait "$sandbox_pid" 2>/dev/null
+else
+  skip "queue completion: $sandbox is not built"
+fi
+
 # --- the Debian package -------------------------------------------------------
 if ! have cpack || ! have dpkg-deb || ! have dpkg-shlibdeps; then
   skip "the Debian package: cpack, dpkg-deb or dpkg-shlibdeps (dpkg-dev) is missing"
