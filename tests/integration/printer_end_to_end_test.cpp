@@ -18,6 +18,7 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
@@ -231,6 +232,37 @@ INSTANTIATE_TEST_SUITE_P(Channels, PrinterEndToEndTest,
                            }
                            return "";
                          });
+
+// The command line: mistakes are refused with the reason, before anything
+// is opened.
+TEST(PrinterUsageTest, RefusesMistakesAndAnswersHelpAndVersion) {
+  struct Row {
+    QStringList arguments;
+    int exitCode;
+    const char *stdoutHas;
+    const char *stderrHas;
+  };
+  const Row rows[] = {
+      {{QStringLiteral("--version")}, 0, "pellicar-printer 1.83", ""},
+      {{QStringLiteral("--help")}, 0, "--stop-reading-after BYTES", ""},
+      // Names are never looked up.
+      {{QStringLiteral("--tcp"), QStringLiteral("localhost:9100")}, 2, "", "--tcp needs"},
+      {{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:65536")}, 2, "", "--tcp needs"},
+      {{QStringLiteral("--status"), QStringLiteral("jammed")}, 2, "", "--status needs one of"},
+      {{QStringLiteral("--read-delay"), QStringLiteral("60001")}, 2, "", "--read-delay needs"},
+      {{QStringLiteral("--reset-after")}, 2, "", "--reset-after needs"},
+      {{QStringLiteral("--colour")}, 2, "", "unknown option '--colour'"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+    QProcess process;
+    process.start(PrinterProcess::ProgramPath(), row.arguments);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), row.exitCode);
+    EXPECT_TRUE(process.readAllStandardOutput().contains(row.stdoutHas));
+    EXPECT_TRUE(process.readAllStandardError().contains(row.stderrHas));
+  }
+}
 
 // The fault modes, as the command-line tool meets them over TCP.
 TEST(PrinterFaultTest, ResetSlowReaderAndStoppedReader) {
