@@ -95,6 +95,11 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
       request.job.report = ToolUsage();
       return request;
     }
+    if (option == QLatin1String("--version")) {
+      request.job.help = true;
+      request.job.report = ToolVersion();
+      return request;
+    }
     if (option == QLatin1String("--timeout")) {
       request.timeoutMs = SecondsValue(option, args.ValueOf(option, noCommand), noCommand);
     } else if (option == QLatin1String("--tcp")) {

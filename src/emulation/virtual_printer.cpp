@@ -346,24 +346,36 @@ void VirtualPrinter::OnCut(std::uint8_t mode, std::optional<std::uint8_t> feed) 
 
 void VirtualPrinter::OnSelfTest() {
   ++state_.counters.selfTests;
+  const int width = charsPerLine();
+  const QString rule(width, QLatin1Char('-'));
   QStringList lines{QStringLiteral("SELF-TEST")};
   if (!options_.identity.isEmpty())
     lines << options_.identity;
-  lines << QStringLiteral("Status: ") + PrinterStatusName(options_.status) << QString();
+  lines << QStringLiteral("Status: ") + PrinterStatusName(options_.status) << rule;
+  // Each setting as its log tells it; one of several values ("Base
+  // Parameter: 19200 baud, parity none, ...") a value a line.
   bool any = false;
   for (const QString &line : settings_) {
     if (line.isEmpty())
       continue;
-    lines << WrapText(line, charsPerLine());
     any = true;
+    const qsizetype colon = line.indexOf(QStringLiteral(": "));
+    const QStringList values = line.mid(colon + 2).split(QStringLiteral(", "));
+    if (colon < 0 || values.size() < 2) {
+      lines << WrapText(line, width);
+      continue;
+    }
+    lines << line.left(colon + 1);
+    for (const QString &value : values)
+      for (const QString &part : WrapText(value, width - 2))
+        lines << QStringLiteral("  ") + part;
   }
   if (!any)
     lines << QStringLiteral("No settings received yet.");
-  lines << QString()
-        << QStringLiteral("Stored logos: %1").arg(state_.logos ? state_.logos->size() : 0);
+  lines << rule << QStringLiteral("Stored logos: %1").arg(state_.logos ? state_.logos->size() : 0);
   QImage picture;
   if (options_.pictures)
-    picture = PagePicture(lines, charsPerLine(), logoPictures_, logoCaptions_);
+    picture = PagePicture(lines, width, logoPictures_, logoCaptions_);
   log(QStringLiteral("SelfTest: printed ") + nextPage(picture));
 }
 

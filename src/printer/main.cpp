@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include <unistd.h>
@@ -26,6 +27,17 @@ void OnSignal(int) {
 void Print(std::FILE *stream, const QString &text) {
   const QByteArray bytes = text.toUtf8();
   std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+}
+
+// Qt's own messages, on standard error with the program's name. The one
+// about a missing runtime folder is dropped: the pictures are drawn
+// offscreen, and nothing uses that folder.
+void OnQtMessage(QtMsgType type, const QMessageLogContext &, const QString &message) {
+  if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths:")))
+    return;
+  Print(stderr, QStringLiteral("pellicar-printer: %1\n").arg(message));
+  if (type == QtFatalMsg)
+    std::abort();
 }
 
 } // namespace
@@ -52,6 +64,7 @@ int main(int argc, char **argv) {
     return 0;
   }
 
+  qInstallMessageHandler(OnQtMessage);
   // Pictures of pages draw text, which needs the GUI application; it never
   // shows anything, so it needs no display either.
   std::unique_ptr<QCoreApplication> app;

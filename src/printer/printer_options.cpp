@@ -116,9 +116,7 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
 
 QString PrinterUsage() {
   return QStringLiteral(
-      R"(Usage: pellicar-printer [--tcp [ADDRESS:]PORT] [--pty] [--state FILE] [--out DIR]
-                        [--status STATUS] [--read-delay MS]
-                        [--stop-reading-after BYTES] [--reset-after BYTES] [--quiet]
+      R"(Usage: pellicar-printer [OPTIONS]
 
 A virtual receipt printer, for trying the window and pellicar-cli without a
 printer. It decodes everything they send, logs one line for each command on
@@ -128,8 +126,10 @@ standard output, keeps the printer's state and answers status requests
 Channels (without either: --tcp 127.0.0.1:9100):
   --tcp [ADDRESS:]PORT  listen on PORT at ADDRESS (a numeric address,
                         127.0.0.1 when none is given); port 0 picks a free
-                        one. Connections are served one after another. The
-                        first line printed is "Listening on ADDRESS:PORT".
+                        one. The first line printed is "Listening on
+                        ADDRESS:PORT". Connections are served one after
+                        another: while one is open (the window keeps its
+                        connection until "Disconnect"), the next one waits.
   --pty                 open a pseudo terminal to use as a serial port
                         (pellicar-cli --serial PATH); prints
                         "Serial port: PATH"

@@ -86,19 +86,19 @@ void StreamChannel::readable() {
 }
 
 bool StreamChannel::applyFaults() {
+  const QString stream = kind_ == Kind::Connection ? QStringLiteral("the connection")
+                                                   : QStringLiteral("the serial line");
   if (faults_.resetAfter >= 0 && received_ >= faults_.resetAfter) {
-    note(kind_ == Kind::Connection
-             ? QStringLiteral("Connection reset after %1 bytes (--reset-after)")
-                   .arg(GroupedNumber(received_))
-             : QStringLiteral("Serial line hung up after %1 bytes (--reset-after)")
-                   .arg(GroupedNumber(received_)));
+    note(QStringLiteral("%1 after %2 bytes (--reset-after)")
+             .arg(kind_ == Kind::Connection ? QStringLiteral("Reset the connection")
+                                            : QStringLiteral("Hung up the serial line"),
+                  GroupedNumber(received_)));
     end(true);
     return true;
   }
   if (faults_.stopReadingAfter >= 0 && received_ >= faults_.stopReadingAfter) {
-    if (reader_->isEnabled() || received_ == 0)
-      note(QStringLiteral("%1: stopped reading after %2 bytes (--stop-reading-after)")
-               .arg(What(kind_), GroupedNumber(received_)));
+    note(QStringLiteral("Stopped reading %1 after %2 bytes (--stop-reading-after)")
+             .arg(stream, GroupedNumber(received_)));
     reader_->setEnabled(false);
     delay_.stop();
     return true;

@@ -18,11 +18,13 @@
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -230,6 +232,91 @@ INSTANTIATE_TEST_SUITE_P(Channels, PrinterEndToEndTest,
                            }
                            return "";
                          });
+
+// The command line: mistakes are refused with the reason, before anything
+// is opened.
+TEST(PrinterUsageTest, RefusesMistakesAndAnswersHelpAndVersion) {
+  struct Row {
+    QStringList arguments;
+    int exitCode;
+    const char *stdoutHas;
+    const char *stderrHas;
+  };
+  const Row rows[] = {
+      {{QStringLiteral("--version")}, 0, "pellicar-printer 1.83", ""},
+      {{QStringLiteral("--help")}, 0, "--stop-reading-after BYTES", ""},
+      // Names are never looked up.
+      {{QStringLiteral("--tcp"), QStringLiteral("localhost:9100")}, 2, "", "--tcp needs"},
+      {{QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:65536")}, 2, "", "--tcp needs"},
+      {{QStringLiteral("--status"), QStringLiteral("jammed")}, 2, "", "--status needs one of"},
+      {{QStringLiteral("--read-delay"), QStringLiteral("60001")}, 2, "", "--read-delay needs"},
+      {{QStringLiteral("--reset-after")}, 2, "", "--reset-after needs"},
+      {{QStringLiteral("--colour")}, 2, "", "unknown option '--colour'"},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.arguments.join(u' ').toStdString());
+    QProcess process;
+    process.start(PrinterProcess::ProgramPath(), row.arguments);
+    ASSERT_TRUE(process.waitForFinished(10000));
+    EXPECT_EQ(process.exitCode(), row.exitCode);
+    EXPECT_TRUE(process.readAllStandardOutput().contains(row.stdoutHas));
+    EXPECT_TRUE(process.readAllStandardError().contains(row.stderrHas));
+  }
+}
+
+// The fault modes, as the command-line tool meets them over TCP.
+TEST(PrinterFaultTest, ResetSlowReaderAndStoppedReader) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString large = folder.filePath(QStringLiteral("large.bin"));
+  const QString small = folder.filePath(QStringLiteral("small.bin"));
+  ASSERT_FALSE(WriteValidFirmware(large, 200000, 4).isEmpty());
+  ASSERT_FALSE(WriteValidFirmware(small, 20000, 6).isEmpty());
+  struct Row {
+    QStringList printer;
+    QStringList command;
+    std::optional<int> exitCode;
+    QStringList log;
+  };
+  const Row rows[] = {
+      // The 6 bytes of the upload's command, then 994 of the file. The
+      // tool's verdict is not looked at: its bytes may all have been
+      // acknowledged by the printer's system before the reset.
+      {{QStringLiteral("--reset-after"), QStringLiteral("1000")},
+       {QStringLiteral("firmware"), large},
+       std::nullopt,
+       {"Reset the connection after 1,000 bytes (--reset-after)",
+        "Firmware upload: 994 of 200,000 bytes, check failed: the data ended early"}},
+      {{QStringLiteral("--read-delay"), QStringLiteral("5")},
+       {QStringLiteral("firmware"), small},
+       0,
+       {"Firmware upload: 20,000 bytes, check passed"}},
+      // The base parameters are 11 bytes; the switches stay unread (the
+      // printer's system has acknowledged them, so the tool's verdict is
+      // not looked at either).
+      {{QStringLiteral("--stop-reading-after"), QStringLiteral("11")},
+       {QStringLiteral("base")},
+       std::nullopt,
+       {"Base Parameter: 19200 baud, parity none, cutter on, buzzer on, drawer on, 48 "
+        "characters per line, density normal, code page 255 (CHINESE), font A",
+        "Stopped reading the connection after 11 bytes (--stop-reading-after)"}},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE(row.printer.join(u' ').toStdString());
+    PrinterProcess printer;
+    ASSERT_TRUE(printer.Start(row.printer)) << printer.Message().toStdString();
+    const CliResult result = RunCliProcess(
+        QStringList{QStringLiteral("--timeout"), QStringLiteral("1"), QStringLiteral("--tcp"),
+                    QStringLiteral("127.0.0.1:%1").arg(printer.Port())} +
+        row.command);
+    if (row.exitCode) {
+      EXPECT_EQ(result.exitCode, *row.exitCode) << ::testing::PrintToString(result);
+    }
+    EXPECT_TRUE(printer.WaitForLog(row.log.size()));
+    EXPECT_THAT(printer.Log(), ElementsAreArray(row.log));
+    EXPECT_EQ(printer.Stop(), 0);
+  }
+}
 
 // Sends `request` on `fd` and reads `count` bytes back, within `timeoutMs`.
 QByteArray Ask(int fd, const QByteArray &request, qsizetype count, int timeoutMs = 5000) {
