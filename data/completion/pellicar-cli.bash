@@ -90,10 +90,10 @@ _pellicar_cli_value() {
     words=($("$tool" --help 2>/dev/null | tr '\n' ' ' |
       sed -n 's/.*RATE is \([0-9, or]*\).*/\1/p' | grep -o '[0-9]\+'))
     ;;
-  --output:* | *:FILE | *:FILE.*)
+  --output:* | --device:* | *:FILE | *:FILE.*)
     local extension=
     [[ $spec == FILE.* ]] && extension=${spec#FILE.} && extension=${extension%...}
-    if [[ $option == --output ]]; then
+    if [[ $option == --output || $option == --device ]]; then
       words=(/dev/usb/lp*)
       [[ -e ${words[0]} ]] || words=()
     fi

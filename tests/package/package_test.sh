@@ -169,6 +169,13 @@ completion_cases=(
   "logo|shop.bmp||logos/"
   "firmware||!shop.bmp"
   "--output||notes.txt"
+  "|status"
+  "|wait-ready"
+  "--|--device"
+  "--device||notes.txt"
+  "status|--|--json"
+  "wait-ready|--w|--within"
+  "firmware|update.bin|--w|--wait-ready"
 )
 [[ -n $ports ]] && completion_cases+=("--serial||$ports")
 for case in "${completion_cases[@]}"; do
