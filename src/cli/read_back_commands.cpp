@@ -2,7 +2,6 @@
 
 #include "channels/status_answers.h"
 #include "cli/cli_errors.h"
-#include "cli/command_parser.h"
 
 #include <cmath>
 
@@ -45,8 +44,6 @@ CliJob ParseStatus(TArgumentReader &args) {
   CliJob job = StatusJob(CliJob::Kind::Status, context);
   while (!args.AtEnd()) {
     const QString option = args.Next();
-    if (TArgumentReader::IsHelp(option))
-      return CommandHelpJob(context);
     if (option != QLatin1String("--json"))
       throw EUsageError(QStringLiteral("status: unknown option '%1'").arg(option), context);
     job.json = true;
@@ -60,8 +57,6 @@ CliJob ParseWaitReady(TArgumentReader &args) {
   job.waitReadyMs = kDefaultWaitReadyMs;
   while (!args.AtEnd()) {
     const QString option = args.Next();
-    if (TArgumentReader::IsHelp(option))
-      return CommandHelpJob(context);
     if (option != QLatin1String("--within"))
       throw EUsageError(QStringLiteral("wait-ready: unknown option '%1'").arg(option), context);
     job.waitReadyMs = SecondsValue(option, args.ValueOf(option, context), context);
