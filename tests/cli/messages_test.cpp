@@ -136,13 +136,13 @@ TEST(CliMessagesTest, EachRefusalSaysWhy) {
       // missing, and that is not what is said).
       {QStringLiteral("\"$CLI\" --serial /dev/null logo %1").arg(Quoted(missing)),
        2,
-       QStringLiteral("pellicar-cli: Can not Use COM Port ! 'logo' goes over --tcp, --queue or "
-                      "--output.\nTry 'pellicar-cli logo --help'.\n"),
+       QStringLiteral("pellicar-cli: Can not Use COM Port ! 'logo' goes over --tcp, --device, "
+                      "--queue or --output.\nTry 'pellicar-cli logo --help'.\n"),
        {}},
       {QStringLiteral("\"$CLI\" --serial /dev/null firmware %1").arg(Quoted(missing)),
        2,
-       QStringLiteral("pellicar-cli: Can not Use COM Port ! 'firmware' goes over --tcp, --queue "
-                      "or --output.\nTry 'pellicar-cli firmware --help'.\n"),
+       QStringLiteral("pellicar-cli: Can not Use COM Port ! 'firmware' goes over --tcp, "
+                      "--device, --queue or --output.\nTry 'pellicar-cli firmware --help'.\n"),
        {}},
       // A device is written without seeking (Qt would warn).
       {QStringLiteral("\"$CLI\" --output /dev/null selftest"), 0, {}, {}},
