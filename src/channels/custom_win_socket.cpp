@@ -296,7 +296,7 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
   Raise(&TSocketEvents::OnDisconnect);
 
   int error = 0;
-  bool droppedStream = false;
+  const Segment *droppedStream = nullptr;
   if (wasConnected) {
     // The printer still gets what was accepted before a stream; the stream
     // and what was queued behind it belong to a transfer that is abandoned.
@@ -314,10 +314,10 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
   for (Segment &segment : queue)
     if (segment.stream) {
       segment.stream.reset();
-      droppedStream = true;
+      droppedStream = &segment;
     }
-  if (droppedStream)
-    emit StreamFinished(false);
+  if (droppedStream != nullptr)
+    emit StreamFinished(false, droppedStream->sent, droppedStream->total);
   if (error != 0)
     throw ESocketError::ApiError(error, QStringLiteral("closesocket"));
 }
@@ -463,7 +463,7 @@ void TCustomWinSocket::EndStream(bool complete) {
   Segment finished = std::move(queue_.front());
   queue_.pop_front();
   finished.stream.reset();
-  emit StreamFinished(complete);
+  emit StreamFinished(complete, finished.sent, finished.total);
 }
 
 void TCustomWinSocket::FailSend(quint64 attempt, int error, bool stream) {

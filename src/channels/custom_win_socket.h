@@ -130,9 +130,21 @@ signals:
   // After each piece of a stream has been handed to the network: bytes of
   // the stream sent so far, and its length (-1 for a sequential device).
   void StreamProgress(qint64 sent, qint64 total);
-  // The stream is released: `complete` when all of it went out, false when
-  // it failed, its connection closed, or the stream could not be read.
-  void StreamFinished(bool complete);
+  // The stream has ended, whichever way: `delivered` only when the
+  // printer's side acknowledged every byte of it; otherwise it failed, its
+  // connection closed or broke, or the stream could not be read.
+  // `acknowledged` is how many bytes of the stream the printer has, `total`
+  // its length (-1 for a sequential device). Raised once per stream, also
+  // when the connection is closed or the socket object destroyed.
+  void StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  // Everything accepted so far (bytes and streams) has been acknowledged by
+  // the printer's side. Raised when that becomes true after something was
+  // accepted.
+  void Drained();
+  // An orderly close (CloseConnection of a connection) has ended.
+  // `undelivered` is how many accepted bytes did not reach the printer
+  // (0: everything did). Raised from the event loop.
+  void CloseFinished(qint64 undelivered);
 
 private:
   struct SocketNote {

@@ -114,7 +114,7 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   // A stream goes last on the connection; for command sequences an empty
   // one follows them, so that its end tells that every byte queued before
   // it was handed to the network.
-  QObject::connect(&socket, &TCustomWinSocket::StreamFinished, [&](bool complete) {
+  QObject::connect(&socket, &TCustomWinSocket::StreamFinished, [&](bool complete, qint64, qint64) {
     if (phase != Phase::Sending)
       return;
     if (!complete) {

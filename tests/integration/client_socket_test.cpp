@@ -205,7 +205,7 @@ protected:
       total_ = total;
     });
     QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
-                     [this](bool complete) { finished_.push_back(complete); });
+                     [this](bool delivered, qint64, qint64) { finished_.push_back(delivered); });
   }
 
   void ConnectTo(const FakePrinter &printer, const QString &host = QStringLiteral("127.0.0.1")) {
