@@ -33,8 +33,9 @@ void LoadWindowFaces() {
 }
 
 void SetUpApplication(QApplication &app) {
+  // Only the name: a display name would be appended by Qt to every window
+  // title (" — Pellicar"), while each window carries its caption alone.
   app.setApplicationName(ApplicationTitle());
-  app.setApplicationDisplayName(ApplicationTitle());
   if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
     QApplication::setStyle(fusion);
   LoadWindowFaces();
