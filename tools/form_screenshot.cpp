@@ -8,7 +8,7 @@
 // "Connect" is pressed; each click= presses a button by its object name once
 // the connection stands, as a technician would. slow-printer connects the
 // same way to a printer that this program plays itself on 127.0.0.1, one
-// that reads about 1.6 MB a second. upload= then chooses a valid firmware
+// that reads slowly. upload= then chooses a valid firmware
 // file of MIB MiB, presses "Update", answers the warning with OK, and takes
 // the picture while the progress bar is under way. Meant to run under a real
 // display server (xvfb-run), against a printer on loopback only.
@@ -62,7 +62,7 @@ public:
 class SlowPrinter {
 public:
   static constexpr int kReadBytes = 16 << 10;
-  static constexpr int kReadIntervalMs = 10;
+  static constexpr int kReadIntervalMs = 2;
 
   SlowPrinter() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     const int small = 4096; // the printer's small buffer, inherited on accept

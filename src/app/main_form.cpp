@@ -107,6 +107,9 @@ TForm1::TForm1(FormServices services, QWidget *parent)
             Guarded(*services_.boxes, this,
                     [&] { clntsckt1StreamFinished(delivered, acknowledged, total); });
           });
+  connect(socket, &TCustomWinSocket::CloseFinished, this, [this](qint64 undelivered) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1CloseFinished(undelivered); });
+  });
 
   ui->cbbCodePage->setItemDelegate(new FixedHeightDelegate(16, ui->cbbCodePage));
   ui->cbbCodePage->view()->setItemDelegate(ui->cbbCodePage->itemDelegate());
@@ -535,6 +538,18 @@ void TForm1::btnUpdateFWClick() {
     StartTransfer(action, step.upload);
   if (state.serialOpen)
     SetStatusText(kCanNotUseComPort);
+}
+
+// A connection closed in order ("Disconnect", a change of port, the printer
+// closing) has finished closing. What it had accepted but could not hand to
+// the printer is not dropped in silence.
+void TForm1::clntsckt1CloseFinished(qint64 undelivered) {
+  if (undelivered <= 0)
+    return;
+  ShowBoxLater(QStringLiteral("The connection was closed before %1 bytes sent to the printer "
+                              "reached it.")
+                   .arg(TTransferProgress::Count(undelivered)),
+               QStringLiteral("Error"), MsgIcon::Error);
 }
 
 void TForm1::clntsckt1StreamProgress(qint64 sent, qint64 total) { transfer_->Advance(sent, total); }

@@ -114,6 +114,7 @@ private:
   // The stream transfer on the connection: its progress and its end.
   void clntsckt1StreamProgress(qint64 sent, qint64 total);
   void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  void clntsckt1CloseFinished(qint64 undelivered);
 
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer

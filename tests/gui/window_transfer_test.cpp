@@ -184,6 +184,45 @@ TEST_F(WindowTransferTest, PrinterResetMidUploadSaysHowFarItGot) {
   EXPECT_EQ(caption("btnConnect"), QStringLiteral("Connect"));
 }
 
+// "Disconnect" abandons the upload (the window says how far it got); the
+// close then hands on what our side still holds until the printer breaks
+// the connection off, and the window says what did not arrive.
+TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  prepareUpload(printer);
+  stopClock();
+  printer.pauseReading();
+  click("btnUpdateFW");
+  click("btnConnect");
+  EXPECT_EQ(caption("btnConnect"), QStringLiteral("Connect"));
+  ASSERT_TRUE(WaitUntil([&] { return stoppedBox() != nullptr; }));
+  const auto stopped = QRegularExpression(QStringLiteral("^The firmware upload stopped after "
+                                                         "([\\d,]+) of %1 bytes\\.$")
+                                              .arg(kImageSize))
+                           .match(stoppedBox()->text);
+  ASSERT_TRUE(stopped.hasMatch()) << stoppedBox()->text.toStdString();
+  EXPECT_LE(CountIn(stopped.captured(1)), kUnreadSlack) << "the printer read nothing";
+  EXPECT_EQ(status(), QStringLiteral("Send Failed !"));
+
+  printer.reset();
+  const QRegularExpression cutShort(QStringLiteral(
+      "^The connection was closed before ([\\d,]+) bytes sent to the printer reached it\\.$"));
+  const MessageBoxRequest *report = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        for (const auto &box : boxes.shown)
+          if (cutShort.match(box.request.text).hasMatch())
+            report = &box.request;
+        return report != nullptr;
+      },
+      15000))
+      << boxes.Texts().join(QLatin1Char('|')).toStdString();
+  EXPECT_GT(CountIn(cutShort.match(report->text).captured(1)), 0);
+  EXPECT_EQ(report->caption, QStringLiteral("Error"));
+  EXPECT_EQ(report->icon, MsgIcon::Error);
+  EXPECT_FALSE(form().TcpConnected);
+}
+
 TEST_F(WindowTransferTest, ClosingTheWindowMidUploadAsksFirst) {
   FakePrinter printer(FakePrinter::Options{0, 4096});
   const QByteArray image = prepareUpload(printer);
