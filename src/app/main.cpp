@@ -2,6 +2,7 @@
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
 #include "app/message_box.h"
+#include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 
 int main(int argc, char **argv) {
@@ -25,9 +26,9 @@ int main(int argc, char **argv) {
   const qint64 undelivered = pellicar::TClientSocket::FinishClosingConnections();
   if (undelivered > 0) {
     pellicar::MessageBoxRequest box;
-    box.text = QStringLiteral("The printer did not receive the last %L1 bytes sent to it: "
+    box.text = QStringLiteral("The printer did not receive the last %1 bytes sent to it: "
                               "it stopped taking data before the program ended.")
-                   .arg(undelivered);
+                   .arg(pellicar::TTransferProgress::Count(undelivered));
     box.caption = QStringLiteral("Error");
     box.icon = pellicar::MsgIcon::Error;
     boxes.Show(nullptr, box);

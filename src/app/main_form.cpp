@@ -546,8 +546,8 @@ void TForm1::btnUpdateFWClick() {
 void TForm1::clntsckt1CloseFinished(qint64 undelivered) {
   if (undelivered <= 0)
     return;
-  ShowBoxLater(QStringLiteral("The connection was closed before %1 bytes sent to the printer "
-                              "reached it.")
+  ShowBoxLater(QStringLiteral("The printer did not receive the last %1 bytes sent to it: it "
+                              "stopped taking data before the connection was closed.")
                    .arg(TTransferProgress::Count(undelivered)),
                QStringLiteral("Error"), MsgIcon::Error);
 }

@@ -206,7 +206,8 @@ TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
 
   printer.reset();
   const QRegularExpression cutShort(QStringLiteral(
-      "^The connection was closed before ([\\d,]+) bytes sent to the printer reached it\\.$"));
+      "^The printer did not receive the last ([\\d,]+) bytes sent to it: it stopped taking "
+      "data before the connection was closed\\.$"));
   const MessageBoxRequest *report = nullptr;
   ASSERT_TRUE(WaitUntil(
       [&] {
