@@ -293,13 +293,24 @@ TEST_F(WindowDownloadCupsTest, DownloadIsOneRawJobWithTheCommandAndEveryRecord) 
   EXPECT_THAT(oneJob(QStringLiteral("LOGO TO NVRAM")), ElementsAre(expected));
 }
 
-TEST_F(WindowDownloadTest, DownloadWithNoPrinterChosenIsAnError) {
+TEST_F(WindowDownloadTest, StreamActionsWithNoPrinterChosenFail) {
   printers = QStringList();
   add(BlackBmp(QStringLiteral("a.bmp"), 1, 1));
   ASSERT_EQ(get<QComboBox>("cbbDriver")->currentIndex(), -1);
   click("btnDownloadLOGO");
   expectOnlyBox("Error!", "Download LOGO", MsgIcon::Error);
-  EXPECT_NE(status(), QStringLiteral("Complete !"));
+  EXPECT_EQ(status(), QStringLiteral("Send Failed !"));
+
+  const QString path = firmwarePath("fw.bin");
+  ASSERT_FALSE(test::WriteValidFirmware(path, 256).isEmpty());
+  chooseFirmware(path);
+  boxes.shown.clear();
+  click("btnUpdateFW");
+  EXPECT_EQ(boxes.Texts(), QStringList({QStringLiteral("Keep The Printer Connected Then Press OK!"),
+                                        QStringLiteral("The firmware upload did not reach the "
+                                                       "print queue.")}));
+  EXPECT_EQ(boxes.shown.last().request.caption, QStringLiteral("Error"));
+  EXPECT_EQ(status(), QStringLiteral("Send Failed !"));
 }
 
 TEST_F(WindowDownloadTest, DownloadOverTcpIsConfirmedOnceThePrinterHasItAll) {

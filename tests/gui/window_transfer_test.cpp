@@ -173,7 +173,7 @@ TEST_F(WindowTransferTest, PrinterResetMidUploadSaysHowFarItGot) {
   // What the printer acknowledged: at least what it read, and not what only
   // went into our socket.
   const qint64 acknowledged = CountIn(match.captured(1));
-  EXPECT_GE(acknowledged, received);
+  EXPECT_GE(acknowledged, received) << boxes.Texts().join(QLatin1Char('|')).toStdString();
   EXPECT_LE(acknowledged, received + kUnreadSlack);
   EXPECT_EQ(box.caption, QStringLiteral("Error"));
   EXPECT_EQ(box.icon, MsgIcon::Error);
