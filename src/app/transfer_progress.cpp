@@ -42,7 +42,7 @@ void TTransferProgress::Begin(const StreamAction &action, qint64 total) {
   action_ = action;
   sent_ = 0;
   total_ = total;
-  Show();
+  UpdateBar();
   bar_->show();
 }
 
@@ -51,7 +51,7 @@ void TTransferProgress::Advance(qint64 sent, qint64 total) {
     return;
   sent_ = sent;
   total_ = total;
-  Show();
+  UpdateBar();
 }
 
 void TTransferProgress::End() {
@@ -59,32 +59,34 @@ void TTransferProgress::End() {
   bar_->hide();
 }
 
-void TTransferProgress::Show() {
+void TTransferProgress::UpdateBar() {
   if (total_ > 0) {
     bar_->setRange(0, kBarSteps);
     bar_->setValue(int(std::min(sent_, total_) * kBarSteps / total_));
   } else {
     bar_->setRange(0, 0); // length unknown: the bar only shows that it runs
   }
-  const QString of = total_ >= 0 ? QStringLiteral(" of ") + Count(total_) : QString();
-  bar_->setFormat(action_.documentName + QStringLiteral(": ") + Count(sent_) + of +
+  bar_->setFormat(action_.documentName + QStringLiteral(": ") + CountOf(sent_, total_) +
                   QStringLiteral(" bytes"));
 }
 
 QString TTransferProgress::RunningText() const {
-  const QString of = total_ >= 0 ? QStringLiteral(" of ") + Count(total_) : QString();
-  return QStringLiteral("The %1 is still running (%2%3 bytes sent).")
-      .arg(action_.noun, Count(sent_), of);
+  return QStringLiteral("The %1 is still running (%2 bytes sent).")
+      .arg(action_.noun, CountOf(sent_, total_));
 }
 
 QString TTransferProgress::StoppedText(const StreamAction &action, qint64 acknowledged,
                                        qint64 total) {
-  return QStringLiteral("The %1 stopped after %2 of %3 bytes.")
-      .arg(action.noun, Count(acknowledged), Count(total));
+  return QStringLiteral("The %1 stopped after %2 bytes.")
+      .arg(action.noun, CountOf(acknowledged, total));
 }
 
 QString TTransferProgress::Count(qint64 bytes) {
   return QLocale(QLocale::English, QLocale::UnitedStates).toString(bytes);
+}
+
+QString TTransferProgress::CountOf(qint64 part, qint64 total) {
+  return total >= 0 ? Count(part) + QStringLiteral(" of ") + Count(total) : Count(part);
 }
 
 } // namespace pellicar

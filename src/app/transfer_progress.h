@@ -47,7 +47,9 @@ public:
   static QString Count(qint64 bytes);
 
 private:
-  void Show();
+  void UpdateBar();
+  // "1,234 of 4,194,310", or the part alone when the total is unknown (-1).
+  static QString CountOf(qint64 part, qint64 total);
 
   QProgressBar *bar_;
   bool running_ = false;
