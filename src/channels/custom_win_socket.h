@@ -83,8 +83,8 @@ public:
   static constexpr qsizetype kHeldLimit = 4 << 20;
   // How long a connect may stay under way before it fails as timed out.
   // The kernel's own retries last about two minutes; a printer on the local
-  // network answers within milliseconds, and the platform this tool comes
-  // from gives up after about 21 s.
+  // network answers within milliseconds, and Windows gives up on such a
+  // connect after about 21 s.
   static constexpr int kConnectTimeoutMs = 20000;
 
   explicit TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObject *parent = nullptr);
@@ -168,15 +168,18 @@ signals:
   // connection closed or broke, or the stream could not be read.
   // `acknowledged` is how many bytes of the stream the printer has, `total`
   // its length (-1 for a sequential device). Raised once per stream, also
-  // when the connection is closed or the socket object destroyed.
+  // when the connection is closed or the socket object destroyed; from the
+  // event loop, except for a stream abandoned by CloseConnection or a
+  // failed send (raised inside that call, after OnDisconnect).
   void StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
   // Everything accepted so far (bytes and streams) has been acknowledged by
-  // the printer's side. Raised when that becomes true after something was
-  // accepted.
+  // the printer's side. Raised from the event loop when that becomes true
+  // after something was accepted.
   void Drained();
-  // An orderly close (CloseConnection of a connection) has ended.
-  // `undelivered` is how many accepted bytes did not reach the printer
-  // (0: everything did). Raised from the event loop.
+  // The close of a connection that stood has ended, however it began
+  // (CloseConnection, the printer's close, a failed send). `undelivered` is
+  // how many accepted bytes did not reach the printer (0: everything did).
+  // Raised from the event loop.
   void CloseFinished(qint64 undelivered);
 
 private:

@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -51,6 +52,18 @@ void IdleFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Context switches of the calling thread: each sleep that ends is one.
+qint64 MainThreadWakeUps() {
+  QFile status(QStringLiteral("/proc/thread-self/status"));
+  if (!status.open(QIODevice::ReadOnly))
+    return -1;
+  qint64 switches = 0;
+  for (const QByteArray &line : status.readAll().split('\n'))
+    if (line.contains("_ctxt_switches:"))
+      switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+  return switches;
 }
 
 double ProcessCpuMs() {
@@ -868,10 +881,15 @@ TEST_F(ClientSocketTest, IdleConnectionCostsNoCpu) {
   ConnectTo(printer);
   printer.send("ready\n");
   ASSERT_TRUE(WaitUntil([&] { return rec_.reads > 0; }));
+  // Once the printer has acknowledged everything, nothing is looked at.
+  client_->Socket().SendString("\x1b@");
+  ASSERT_TRUE(WaitUntil([&] { return drained_ == 1; }));
   const double before = ProcessCpuMs();
+  const qint64 wakeUpsBefore = MainThreadWakeUps();
   IdleFor(2000);
   const double used = ProcessCpuMs() - before;
   EXPECT_LT(used, 50.0);
+  EXPECT_LE(MainThreadWakeUps() - wakeUpsBefore, 3) << "something is polled while idle";
   EXPECT_EQ(rec_.reads, 1) << "unread data was reported again";
   EXPECT_TRUE(client_->Active());
 }
