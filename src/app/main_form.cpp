@@ -18,6 +18,7 @@
 
 #include <QBuffer>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -420,8 +421,30 @@ ChannelState TForm1::ActiveChannels() const {
 }
 
 void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
+  const ChannelState state = ActiveChannels();
+  if (state.spoolerSelected)
+    BeginSpoolerAction();
   ChannelSinks sinks(*this);
-  SetStatusText(OutcomeText(DispatchCommands(ActiveChannels(), sinks, sequences)));
+  SetStatusText(OutcomeText(DispatchCommands(state, sinks, sequences)));
+  ReportUnsettledJobs();
+}
+
+namespace {
+
+// The spooler's jobs are sent synchronously on the main thread, so the
+// window does not respond while one action's jobs go out; a print server
+// that stops answering holds it for at most this long per action, the
+// cancel of an unconfirmed job included.
+constexpr int kSpoolerActionMs = 2000;
+
+} // namespace
+
+void TForm1::BeginSpoolerAction() { spooler_->SetDeadline(QDeadlineTimer(kSpoolerActionMs)); }
+
+void TForm1::ReportUnsettledJobs() {
+  const QStringList unsettled = spooler_->TakeUnsettledJobs();
+  if (!unsettled.isEmpty())
+    ShowBox(unsettled.join(QLatin1Char('\n')), QStringLiteral("Error"), MsgIcon::Error);
 }
 
 namespace {
@@ -486,11 +509,13 @@ void TForm1::btnDownloadLOGOClick() {
   // Each channel reads its own copy from the start.
   if (state.spoolerSelected) {
     const std::unique_ptr<QIODevice> copy = ReaderOver(stream);
+    BeginSpoolerAction();
     spoolerSent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
     if (spoolerSent)
       ShowBox(QStringLiteral("OK!"), action.caption, MsgIcon::Information);
     else
       ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error);
+    ReportUnsettledJobs();
   }
   const bool transferring = state.tcpConnected && StartTransfer(action, stream);
   if (state.serialOpen)
@@ -525,14 +550,12 @@ void TForm1::btnUpdateFWClick() {
     return;
   const ChannelState state = ActiveChannels();
   if (state.spoolerSelected) {
+    // One synchronous job: its outcome is known here.
     const std::unique_ptr<QIODevice> copy = ReaderOver(step.upload);
-    if (SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy)) {
-      SetStatusText(OutcomeText(DispatchOutcome::Complete));
-    } else {
-      SetStatusText(OutcomeText(DispatchOutcome::SendFailed));
-      ShowBox(QStringLiteral("The firmware upload did not reach the print queue."),
-              QStringLiteral("Error"), MsgIcon::Error);
-    }
+    BeginSpoolerAction();
+    const bool sent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
+    SetStatusText(OutcomeText(sent ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
+    ReportUnsettledJobs();
   }
   if (state.tcpConnected)
     StartTransfer(action, step.upload);
