@@ -38,7 +38,13 @@ TClosingConnection::TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteA
       this, [this] { Step(false); }, Qt::QueuedConnection);
 }
 
-TClosingConnection::~TClosingConnection() { Forget(); }
+// Cut off by the end of the application: what did not go out by now must
+// not trickle out after the program has ended (and could no longer say so).
+TClosingConnection::~TClosingConnection() {
+  Forget();
+  if (socket_)
+    socket_->Reset();
+}
 
 void TClosingConnection::Forget() {
   closes.erase(std::remove(closes.begin(), closes.end(), this), closes.end());
@@ -81,7 +87,9 @@ void TClosingConnection::Step(bool fromWatch) {
     }
     int error = 0;
     const qint64 outstanding = socket_->Unacknowledged(error);
-    if (outstanding < 0)
+    if (outstanding > 0 && handed_ - outstanding > acknowledged_)
+      acknowledged_ = handed_ - outstanding; // also of a broken connection
+    if (outstanding < 0 || error != 0)
       return End(true); // broken: what is not acknowledged now never will be
     if (handed_ - outstanding > acknowledged_) {
       acknowledged_ = handed_ - outstanding;

@@ -19,9 +19,10 @@ namespace pellicar {
 // ends the close: the connection is reset, so that nothing reported as
 // undelivered turns up at the printer later.
 //
-// It lives on by itself after the socket object that started it (child of
-// the application object, released with it at the latest), and it never
-// blocks: everything happens in the event loop of the thread that made it.
+// It lives on by itself after the socket object that started it, as a child
+// of the application object: released with it at the latest, which resets
+// a connection still closing then. It never blocks: everything happens in
+// the event loop of the thread that made it.
 class TClosingConnection : public QObject {
   Q_OBJECT
 public:

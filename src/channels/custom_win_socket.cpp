@@ -279,6 +279,9 @@ void TCustomWinSocket::OnSocketNote(const SocketNote &note) {
     return;
   }
   case TcpEvent::Writable:
+    // Room came from acknowledgements: the count is kept current while
+    // data flows, for a report should the connection break.
+    ReadAcknowledged();
     if (!ContinueStreamSend() && attempt_ == attempt && connected_)
       Raise(&TSocketEvents::OnWrite);
     return;
@@ -573,10 +576,11 @@ bool TCustomWinSocket::ReadAcknowledged() {
     return false;
   int error = 0;
   const qint64 outstanding = socket_->Unacknowledged(error);
-  if (outstanding < 0)
-    return false; // broken: nothing more will be acknowledged
-  acknowledged_ = handed_ - outstanding;
-  return true;
+  // A broken connection's count still tells how far the printer got, unless
+  // it reads 0, which would claim everything: then the last count stands.
+  if (outstanding > 0 || (outstanding == 0 && error == 0))
+    acknowledged_ = handed_ - outstanding;
+  return outstanding >= 0 && error == 0;
 }
 
 // Everything accepted has been handed to the socket: the printer's

@@ -97,37 +97,39 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     bar.Update(done);
     deadline.start(); // the printer is taking data: the wait starts again
   });
+  // What broke the connection, said with the count of what was cut short.
+  QString cause;
+  const auto cutShort = [&](const QString &detail) {
+    fail(QStringLiteral("the connection ended before the printer had everything (%1)%2")
+             .arg(detail, cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
+  };
   // Success is the printer's side having acknowledged every byte: the
   // stream's end, or for command sequences the connection drained.
-  QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
-                   [&](bool delivered, qint64 acknowledged, qint64) {
-                     if (phase != Phase::Sending)
-                       return;
-                     if (!delivered) {
-                       fail(QStringLiteral("the connection ended before the printer had "
-                                           "everything (it has %1 of %2 bytes)")
-                                .arg(acknowledged)
-                                .arg(total));
-                       return;
-                     }
-                     sent = total;
-                     bar.Update(total);
-                     bar.Finish();
-                     close();
-                   });
+  QObject::connect(
+      &socket, &TCustomWinSocket::StreamFinished, [&](bool delivered, qint64 acknowledged, qint64) {
+        if (phase == Phase::Done)
+          return;
+        if (!delivered) {
+          cutShort(QStringLiteral("it has %1 of %2 bytes").arg(acknowledged).arg(total));
+          return;
+        }
+        sent = total;
+        bar.Update(total);
+        bar.Finish();
+        if (phase == Phase::Sending)
+          close();
+      });
   QObject::connect(&socket, &TCustomWinSocket::Drained, [&] {
     if (phase == Phase::Sending && !isStream)
       close();
   });
-  // Every close of a connection ends here, also one the printer started.
+  // Every close of a connection ends here, also one the printer started or
+  // a broken connection brought about.
   QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered) {
     if (phase == Phase::Done)
       return;
     if (undelivered > 0) {
-      fail(QStringLiteral("the connection closed before the printer had everything "
-                          "(%1 of %2 bytes did not arrive)")
-               .arg(undelivered)
-               .arg(total));
+      cutShort(QStringLiteral("%1 of %2 bytes did not arrive").arg(undelivered).arg(total));
       return;
     }
     if (phase == Phase::Sending && isStream)
@@ -167,10 +169,16 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       fail(QStringLiteral("the connection failed: %1").arg(ErrorText(code)));
       break;
     case TErrorEvent::eeDisconnect:
-      fail(QStringLiteral("the connection broke: %1").arg(ErrorText(code)));
+      // The close that follows tells what did not arrive.
+      cause = QStringLiteral("the connection broke: %1").arg(ErrorText(code));
+      if (client.Active())
+        client.SetActive(false);
       break;
+    case TErrorEvent::eeSend:
+      cause = QStringLiteral("sending failed: %1").arg(ErrorText(code));
+      break; // the component closes the connection itself
     default:
-      fail(QStringLiteral("sending failed: %1").arg(ErrorText(code)));
+      fail(QStringLiteral("socket error: %1").arg(ErrorText(code)));
       break;
     }
     code = 0; // reported here, not raised again
@@ -179,7 +187,7 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     try {
       std::rethrow_exception(error);
     } catch (const EAbort &) {
-      fail(QStringLiteral("sending failed"));
+      // A failed piece of the stream: its end is reported with the close.
     } catch (const Exception &e) {
       fail(e.message());
     } catch (...) {

@@ -122,24 +122,22 @@ public:
 
   qint64 Unacknowledged(int &error) override {
     error = 0;
-    // A reset leaves the count of the bytes it dropped in place, and a
-    // socket that never connected has none: only a connection that stands
-    // (or that the peer closed on its side) can still deliver.
-    tcp_info info{};
-    socklen_t length = sizeof info;
-    if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0) {
-      error = errno;
-      return -1;
-    }
-    if (info.tcpi_state != TCP_ESTABLISHED && info.tcpi_state != TCP_CLOSE_WAIT) {
-      error = ENOTCONN;
-      return -1;
-    }
     int unacknowledged = 0;
     if (::ioctl(fd_, SIOCOUTQ, &unacknowledged) != 0) {
       error = errno;
       return -1;
     }
+    // A reset leaves the count of the bytes it cut off in place (the
+    // acknowledged mark stops where the peer's last acknowledgement put
+    // it), and a socket that never connected counts none: only a
+    // connection that stands (or that the peer closed on its side) can
+    // still deliver.
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+      error = errno;
+    else if (info.tcpi_state != TCP_ESTABLISHED && info.tcpi_state != TCP_CLOSE_WAIT)
+      error = ENOTCONN;
     return unacknowledged;
   }
 

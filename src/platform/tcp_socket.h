@@ -56,9 +56,10 @@ public:
   virtual qint64 Send(const char *data, qint64 size, int &error) = 0;
 
   // How many of the bytes handed to the socket the peer has not yet
-  // acknowledged (0: the peer's side has every one of them). Returns -1 and
-  // sets `error` when the connection is broken or was never made, so that
-  // nothing can count as acknowledged any more. Meaningless once
+  // acknowledged (0: the peer's side has every one of them), or -1 when
+  // that cannot be read. When the connection is broken or was never made,
+  // `error` is set: nothing will be acknowledged any more, and a count
+  // above 0 is what was left unacknowledged when it broke. Meaningless once
   // ShutdownSend was called (the end of the stream is counted too).
   virtual qint64 Unacknowledged(int &error) = 0;
 
