@@ -569,8 +569,8 @@ void TForm1::btnUpdateFWClick() {
 void TForm1::clntsckt1CloseFinished(qint64 undelivered) {
   if (undelivered <= 0)
     return;
-  ShowBoxLater(QStringLiteral("The printer did not receive the last %1 bytes sent to it: it "
-                              "stopped taking data before the connection was closed.")
+  ShowBoxLater(QStringLiteral("The last %1 bytes sent to the printer did not reach it before "
+                              "the connection closed.")
                    .arg(TTransferProgress::Count(undelivered)),
                QStringLiteral("Error"), MsgIcon::Error);
 }

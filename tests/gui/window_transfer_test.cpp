@@ -206,8 +206,8 @@ TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
 
   printer.reset();
   const QRegularExpression cutShort(QStringLiteral(
-      "^The printer did not receive the last ([\\d,]+) bytes sent to it: it stopped taking "
-      "data before the connection was closed\\.$"));
+      "^The last ([\\d,]+) bytes sent to the printer did not reach it before the connection "
+      "closed\\.$"));
   const MessageBoxRequest *report = nullptr;
   ASSERT_TRUE(WaitUntil(
       [&] {
