@@ -10,10 +10,10 @@ namespace pellicar {
 
 // One of the two long transfers the window hands to the TCP connection.
 struct StreamAction {
-  QString documentName; // "LOGO TO NVRAM", "update"
-  QString caption;      // of the action's boxes: "Download LOGO", "Update"
-  QString noun;         // as the messages name it: "logo download", "firmware upload"
-  bool confirmsWithBox; // a delivered transfer is confirmed with an "OK!" box
+  QString documentName;         // "LOGO TO NVRAM", "update"
+  QString caption;              // of the action's boxes: "Download LOGO", "Update"
+  QString noun;                 // as the messages name it: "logo download", "firmware upload"
+  bool confirmsWithBox = false; // a delivered transfer is confirmed with an "OK!" box
 
   static StreamAction LogoDownload();
   static StreamAction FirmwareUpload();
