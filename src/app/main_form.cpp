@@ -17,6 +17,7 @@
 #include "ui_main_form.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QLabel>
 #include <QListView>
 #include <QStyledItemDelegate>
@@ -394,8 +395,30 @@ ChannelState TForm1::ActiveChannels() const {
 }
 
 void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
+  const ChannelState state = ActiveChannels();
+  if (state.spoolerSelected)
+    BeginSpoolerAction();
   ChannelSinks sinks(*this);
-  SetStatusText(OutcomeText(DispatchCommands(ActiveChannels(), sinks, sequences)));
+  SetStatusText(OutcomeText(DispatchCommands(state, sinks, sequences)));
+  ReportUnsettledJobs();
+}
+
+namespace {
+
+// The spooler's jobs are sent synchronously on the main thread, so the
+// window does not respond while one action's jobs go out; a print server
+// that stops answering holds it for at most this long per action, the
+// cancel of an unconfirmed job included.
+constexpr int kSpoolerActionMs = 2000;
+
+} // namespace
+
+void TForm1::BeginSpoolerAction() { spooler_->SetDeadline(QDeadlineTimer(kSpoolerActionMs)); }
+
+void TForm1::ReportUnsettledJobs() {
+  const QStringList unsettled = spooler_->TakeUnsettledJobs();
+  if (!unsettled.isEmpty())
+    ShowBox(unsettled.join(QLatin1Char('\n')), QStringLiteral("Error"), MsgIcon::Error);
 }
 
 namespace {
@@ -425,6 +448,7 @@ void TForm1::btnDownloadLOGOClick() {
   // Each channel reads its own copy from the start.
   if (state.spoolerSelected) {
     const std::unique_ptr<QIODevice> copy = ReaderOver(stream);
+    BeginSpoolerAction();
     const bool sent =
         SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("LOGO TO NVRAM"), *copy);
     taken = sent || taken;
@@ -432,6 +456,7 @@ void TForm1::btnDownloadLOGOClick() {
       ShowBox(QStringLiteral("OK!"), caption, MsgIcon::Information);
     else
       ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+    ReportUnsettledJobs();
   }
   if (state.tcpConnected) {
     // Refused while an earlier transfer still runs.
@@ -464,8 +489,12 @@ void TForm1::btnUpdateFWClick() {
   // The sending starts when the warning is closed, on the channels active then.
   const ChannelState state = ActiveChannels();
   if (state.spoolerSelected) {
+    // One synchronous job: its outcome is known here.
     const std::unique_ptr<QIODevice> copy = ReaderOver(step.upload);
-    SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("update"), *copy);
+    BeginSpoolerAction();
+    const bool sent = SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("update"), *copy);
+    SetStatusText(OutcomeText(sent ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
+    ReportUnsettledJobs();
   }
   if (state.tcpConnected && !clntsckt1->Socket().BeginStreamSend(ReaderOver(step.upload)))
     ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);

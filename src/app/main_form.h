@@ -116,6 +116,11 @@ private:
   // Sends the sequences of one action on the active channels and writes the
   // outcome into the status panel.
   void Dispatch(const std::vector<CommandSequence> &sequences);
+  // Starts the time allowance of one action's spooler jobs; afterwards,
+  // ReportUnsettledJobs shows in one error box the jobs reported failed that
+  // the print server may still hold.
+  void BeginSpoolerAction();
+  void ReportUnsettledJobs();
   ChannelState ActiveChannels() const;
   MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
                     MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner);

@@ -1,16 +1,18 @@
 #include "channels/dispatch.h"
 
+#include <algorithm>
+
 namespace pellicar {
 
 namespace {
 
-// Every sequence is offered even after one failed, as each is a command of
-// its own; the channel counts as having taken the action only if all went.
+// A channel that failed one sequence of an action is offered none of the
+// rest: the action has failed on it already, its later commands would
+// apply without the earlier one, and a channel that fails by running out
+// its time (a print server that stopped answering) would spend it again on
+// each. The channel counts as having taken the action only if all went.
 template <typename Send> bool sendAll(const std::vector<CommandSequence> &sequences, Send send) {
-  bool all = true;
-  for (const CommandSequence &sequence : sequences)
-    all = send(sequence) && all;
-  return all;
+  return std::all_of(sequences.begin(), sequences.end(), send);
 }
 
 } // namespace

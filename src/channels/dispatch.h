@@ -38,7 +38,8 @@ enum class DispatchOutcome {
 
 // Hands the sequences of one action to every active channel, channel by
 // channel in the order spooler, serial, TCP (each channel gets all of them
-// before the next one gets the first), and tells the outcome. Main thread.
+// before the next one gets the first), and tells the outcome. A channel
+// that fails a sequence gets none of the action's later ones. Main thread.
 // Exceptions of a channel (a TCP send that aborts the action) pass through.
 DispatchOutcome DispatchCommands(const ChannelState &state, OutputSinks &sinks,
                                  const std::vector<CommandSequence> &sequences);

@@ -28,11 +28,13 @@ bool beginJob(Spooler &spooler, const QString &printer, const QString &documentN
   return true;
 }
 
-// Their results are not looked at: the job is over either way.
-void endJob(Spooler &spooler) {
+// Ends the job; true when the spooler confirmed it. The page's end says
+// nothing: the job is over either way.
+bool endJob(Spooler &spooler) {
   spooler.EndPage();
-  spooler.EndDoc();
+  const bool confirmed = spooler.EndDoc();
   spooler.ClosePrinter();
+  return confirmed;
 }
 
 } // namespace
@@ -44,8 +46,7 @@ qint32 SendRawBuffer(Spooler &spooler, const QString &printer, const QString &do
   if (!beginJob(spooler, printer, documentName))
     return 0;
   const qint32 accepted = spooler.Write(data.constData(), qint32(data.size()));
-  endJob(spooler);
-  return accepted;
+  return endJob(spooler) ? accepted : 0;
 }
 
 bool SendRawStream(Spooler &spooler, const QString &printer, const QString &documentName,
@@ -55,6 +56,7 @@ bool SendRawStream(Spooler &spooler, const QString &printer, const QString &docu
   if (!beginJob(spooler, printer, documentName))
     return false;
   char buffer[kRawStreamPiece];
+  qint64 written = 0;
   for (;;) {
     const qint64 count = stream.read(buffer, sizeof buffer);
     if (count == 0)
@@ -70,9 +72,11 @@ bool SendRawStream(Spooler &spooler, const QString &printer, const QString &docu
       endJob(spooler);
       return false;
     }
+    written += count;
   }
-  endJob(spooler);
-  return true;
+  // An empty rest had nothing to deliver; a server may refuse the empty
+  // document, which changes nothing.
+  return endJob(spooler) || written == 0;
 }
 
 } // namespace pellicar

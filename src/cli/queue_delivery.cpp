@@ -8,6 +8,8 @@
 #include "platform/printer_list.h"
 #include "platform/spooler.h"
 
+#include <QDeadlineTimer>
+
 namespace pellicar {
 
 namespace {
@@ -18,33 +20,46 @@ public:
   QueueSinks(Spooler &spooler, const QString &queue) : spooler_(spooler), queue_(queue) {}
 
   bool SpoolerSend(const CommandSequence &sequence) override {
-    const bool whole = SendRawBuffer(spooler_, queue_, sequence.documentName, sequence.bytes) ==
-                       sequence.bytes.size();
-    if (!whole)
-      refused << sequence.documentName;
-    return whole;
+    ++offered;
+    return SendRawBuffer(spooler_, queue_, sequence.documentName, sequence.bytes) ==
+           sequence.bytes.size();
   }
   bool SerialSend(const CommandSequence &) override { return false; }
   bool TcpSend(const CommandSequence &) override { return false; }
 
-  QStringList refused;
+  // Sequences handed to the spooler; the last of them failed when the
+  // action did.
+  int offered = 0;
 
 private:
   Spooler &spooler_;
   const QString &queue_;
 };
 
+QStringList DocumentNames(const std::vector<CommandSequence> &sequences, size_t from) {
+  QStringList names;
+  for (size_t i = from; i < sequences.size(); ++i)
+    names << sequences[i].documentName;
+  return names;
+}
+
 } // namespace
 
 void TQueueDelivery::Deliver(const CliJob &job) {
+  // --timeout bounds the whole command: every job, the cancel of one the
+  // server did not confirm, and the look at the queue list after a failure.
+  const QDeadlineTimer deadline(timeoutMs_);
   const std::unique_ptr<Spooler> spooler = CreateSystemSpooler(timeoutMs_);
+  spooler->SetDeadline(deadline);
   if (job.kind == CliJob::Kind::Commands) {
     QueueSinks sinks(*spooler, queue_);
     ChannelState state;
     state.spoolerSelected = true;
-    if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete ||
-        !sinks.refused.isEmpty())
-      Fail(sinks.refused);
+    if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete) {
+      const size_t failed = size_t(std::max(sinks.offered - 1, 0));
+      Fail(deadline, {job.sequences.at(failed).documentName},
+           DocumentNames(job.sequences, failed + 1), spooler->TakeUnsettledJobs());
+    }
     return;
   }
   const CommandSequence &stream = job.sequences.at(0);
@@ -53,21 +68,35 @@ void TQueueDelivery::Deliver(const CliJob &job) {
   const bool sent = SendRawStream(*spooler, queue_, stream.documentName, buffer);
   bar.Finish();
   if (!sent)
-    Fail({stream.documentName});
+    Fail(deadline, {stream.documentName}, {}, spooler->TakeUnsettledJobs());
 }
 
-void TQueueDelivery::Fail(const QStringList &refused) const {
-  const QString jobs = QStringLiteral("'%1'").arg(refused.join(QStringLiteral("', '")));
-  const QStringList queues = ListInstalledPrinters(timeoutMs_);
+void TQueueDelivery::Fail(const QDeadlineTimer &deadline, const QStringList &refused,
+                          const QStringList &notTried, const QStringList &unsettled) const {
+  auto quoted = [](const QStringList &names) {
+    return QStringLiteral("'%1'").arg(names.join(QStringLiteral("', '")));
+  };
+  const QStringList notSent = refused + notTried;
+  QString message;
+  const qint64 left = deadline.remainingTime();
+  const QStringList queues = left > 0 ? ListInstalledPrinters(int(left)) : QStringList();
   if (queues.isEmpty())
-    throw ESendFailed(QStringLiteral("Print queue '%1': no such queue, or the print server "
-                                     "cannot be reached; %2 not sent")
-                          .arg(queue_, jobs));
-  if (!queues.contains(queue_))
-    throw ESendFailed(QStringLiteral("Print queue '%1': no such queue (the print server has %2); "
-                                     "%3 not sent")
-                          .arg(queue_, queues.join(QStringLiteral(", ")), jobs));
-  throw ESendFailed(QStringLiteral("Print queue '%1' did not take the job %2").arg(queue_, jobs));
+    message = QStringLiteral("Print queue '%1': no such queue, or the print server "
+                             "cannot be reached in time; %2 not sent")
+                  .arg(queue_, quoted(notSent));
+  else if (!queues.contains(queue_))
+    message = QStringLiteral("Print queue '%1': no such queue (the print server has %2); "
+                             "%3 not sent")
+                  .arg(queue_, queues.join(QStringLiteral(", ")), quoted(notSent));
+  else if (notTried.isEmpty())
+    message =
+        QStringLiteral("Print queue '%1' did not take the job %2").arg(queue_, quoted(refused));
+  else
+    message = QStringLiteral("Print queue '%1' did not take the job %2; %3 not sent")
+                  .arg(queue_, quoted(refused), quoted(notTried));
+  for (const QString &job : unsettled)
+    message += QStringLiteral(".\n") + job;
+  throw ESendFailed(message);
 }
 
 } // namespace pellicar

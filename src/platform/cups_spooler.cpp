@@ -1,14 +1,39 @@
 // CUPS implementation of the print-server seams: the list of print queues
 // and the raw job in seven steps.
+//
+// Every job is created held (by servers that can hold it) and released
+// only once the server has confirmed its whole document. A job whose
+// document or release the server did not confirm is then cancelled (or,
+// when its release may have been taken, looked up) on a fresh connection,
+// so that a job reported failed never prints afterwards: at worst it stays
+// held on the server.
 
 #include "platform/printer_list.h"
 #include "platform/spooler.h"
 
+#include <QDeadlineTimer>
+
 #include <cups/cups.h>
+
+#include <algorithm>
+#include <utility>
 
 namespace pellicar {
 
 namespace {
+
+// How long settling a job whose end the server did not confirm may wait
+// for the server: asking the job's state and cancelling it take a local
+// server a few milliseconds, so a server that has not answered again
+// within this is reported instead of waited for.
+constexpr int kSettleBoundMs = 500;
+
+// IPP job states.
+constexpr int kJobPending = 3;
+constexpr int kJobHeld = 4;
+constexpr int kJobProcessing = 5;
+constexpr int kJobStopped = 6;
+constexpr int kJobCompleted = 9;
 
 // Never ask for a password: the library's default prompt reads the
 // terminal and would block the caller for as long as nobody types.
@@ -16,9 +41,18 @@ const char *noPassword(const char *, http_t *, const char *, const char *, void 
   return nullptr;
 }
 
+// Bounds every wait of `http` by `ms`: when a wait runs out, the callback
+// gives up.
+void setWait(http_t *http, qint64 ms) {
+  httpSetTimeout(
+      http, double(std::max<qint64>(ms, 1)) / 1000.0, [](http_t *, void *) { return 0; }, nullptr);
+}
+
 // A connection of our own with a bounded wait: the library's default
 // connection waits minutes for a server that accepts and never answers.
-http_t *connectToServer(int timeoutMs) {
+http_t *connectToServer(qint64 timeoutMs) {
+  if (timeoutMs <= 0)
+    return nullptr;
   // libcups reads CUPS_SERVER and the client configuration once per thread
   // and keeps the result; resetting it here makes every connection follow
   // the configuration as it is now.
@@ -26,13 +60,64 @@ http_t *connectToServer(int timeoutMs) {
   cupsSetPasswordCB2(noPassword, nullptr);
   int cancel = 0;
   http_t *http = httpConnect2(cupsServer(), ippPort(), nullptr, AF_UNSPEC, cupsEncryption(), 1,
-                              timeoutMs, &cancel);
-  if (http == nullptr)
-    return nullptr;
-  // Returning 0 from the callback gives up when the timeout expires.
-  httpSetTimeout(
-      http, timeoutMs / 1000.0, [](http_t *, void *) { return 0; }, nullptr);
+                              int(timeoutMs), &cancel);
+  if (http != nullptr)
+    setWait(http, timeoutMs);
   return http;
+}
+
+// Starts `request` as a POST to `resource` and writes its IPP part;
+// `length` 0 sends the body chunked, for a document that follows. The
+// library's own request functions first wait a fixed second for the
+// server's go-ahead, which a server that stopped answering never gives;
+// the request is sent without asking for it.
+bool post(http_t *http, ipp_t *request, const char *resource, size_t length) {
+  httpClearFields(http);
+  httpSetField(http, HTTP_FIELD_CONTENT_TYPE, "application/ipp");
+  if (const char *authorization = httpGetAuthString(http))
+    httpSetField(http, HTTP_FIELD_AUTHORIZATION, authorization);
+  httpSetLength(http, length);
+  if (httpPost(http, resource) != 0)
+    return false;
+  ippSetState(request, IPP_STATE_IDLE);
+  for (;;) {
+    const ipp_state_t state = ippWrite(http, request);
+    if (state == IPP_STATE_DATA)
+      return true;
+    if (state == IPP_STATE_ERROR)
+      return false;
+  }
+}
+
+// Waits for the answer to the request under way; nullptr when none came
+// whole. When the wait times out, the library's own status still shows
+// the previous request's success: only the connection's status tells.
+ipp_t *receive(http_t *http, const char *resource, http_status_t *status = nullptr) {
+  ipp_t *response = cupsGetResponse(http, resource);
+  const http_status_t transfer = httpGetStatus(http);
+  if (status != nullptr)
+    *status = transfer;
+  if (transfer != HTTP_STATUS_OK) {
+    ippDelete(response);
+    return nullptr;
+  }
+  return response;
+}
+
+// Sends `request` (consumed) and returns the answer for the caller to
+// delete, or nullptr. A server that asks who we are gets the local
+// credentials, once.
+ipp_t *exchange(http_t *http, ipp_t *request, const char *resource) {
+  ipp_t *response = nullptr;
+  for (int attempt = 0; attempt < 2 && response == nullptr; ++attempt) {
+    http_status_t status = HTTP_STATUS_ERROR;
+    if (post(http, request, resource, ippLength(request)))
+      response = receive(http, resource, &status);
+    if (status != HTTP_STATUS_UNAUTHORIZED || cupsDoAuthentication(http, "POST", resource) != 0)
+      break;
+  }
+  ippDelete(request);
+  return response;
 }
 
 bool succeeded(ipp_t *response) {
@@ -63,6 +148,7 @@ public:
   CupsSpooler(const CupsSpooler &) = delete;
   CupsSpooler &operator=(const CupsSpooler &) = delete;
 
+  void SetDeadline(const QDeadlineTimer &deadline) override;
   bool OpenPrinter(const QString &printer) override;
   bool StartDoc(const JobDescription &job) override;
   bool StartPage() override;
@@ -70,14 +156,25 @@ public:
   bool EndPage() override { return http_ != nullptr; }
   bool EndDoc() override;
   void ClosePrinter() override;
+  QStringList TakeUnsettledJobs() override { return std::exchange(unsettled_, {}); }
 
 private:
   ipp_t *newRequest(ipp_op_t operation) const;
-  ipp_t *exchange(ipp_t *request, const char *resource);
-  void cancelJob();
+  ipp_t *newJobRequest(ipp_op_t operation) const;
+  // The wait left for a step of the job; 0 once the allowance is spent.
+  qint64 stepWaitMs() const;
+  // Sends a request of the job on the job's connection; nullptr when the
+  // server did not answer in time, after which the connection is given up.
+  ipp_t *jobExchange(ipp_t *request, const char *resource);
+  // Makes sure a job that will not be reported sent never prints; true
+  // when the job turns out to be printing after all (its release was
+  // taken although its answer was lost).
+  bool settle(bool releaseInDoubt);
   bool usable() const { return http_ != nullptr && !broken_; }
 
   const int timeoutMs_;
+  QDeadlineTimer deadline_{QDeadlineTimer::Forever};
+  qint64 settleReserveMs_ = 0;
   http_t *http_ = nullptr;
   // The connection failed or the server stopped answering: nothing more
   // is sent on it, so that one dead server costs one timeout, not one per
@@ -87,9 +184,25 @@ private:
   QByteArray queueUri_;
   QByteArray queueResource_;
   int jobId_ = 0;
+  bool held_ = false; // the server holds the job until it is released
   QByteArray title_;
   bool documentOpen_ = false;
+  QStringList unsettled_;
 };
+
+void CupsSpooler::SetDeadline(const QDeadlineTimer &deadline) {
+  deadline_ = deadline;
+  // The last part of the allowance is kept for settling a job the server
+  // did not confirm.
+  settleReserveMs_ =
+      deadline.isForever() ? 0 : std::min<qint64>(kSettleBoundMs, deadline.remainingTime() / 2);
+}
+
+qint64 CupsSpooler::stepWaitMs() const {
+  if (deadline_.isForever())
+    return timeoutMs_;
+  return std::clamp<qint64>(deadline_.remainingTime() - settleReserveMs_, 0, timeoutMs_);
+}
 
 ipp_t *CupsSpooler::newRequest(ipp_op_t operation) const {
   ipp_t *request = ippNewRequest(operation);
@@ -100,11 +213,21 @@ ipp_t *CupsSpooler::newRequest(ipp_op_t operation) const {
   return request;
 }
 
-// Sends `request` (consumed) and returns the response for the caller to
-// delete; nullptr when the server did not answer in time or the exchange
-// failed, after which the connection is given up.
-ipp_t *CupsSpooler::exchange(ipp_t *request, const char *resource) {
-  ipp_t *response = cupsDoRequest(http_, request, resource);
+ipp_t *CupsSpooler::newJobRequest(ipp_op_t operation) const {
+  ipp_t *request = newRequest(operation);
+  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId_);
+  return request;
+}
+
+ipp_t *CupsSpooler::jobExchange(ipp_t *request, const char *resource) {
+  const qint64 wait = stepWaitMs();
+  ipp_t *response = nullptr;
+  if (usable() && wait > 0) {
+    setWait(http_, wait);
+    response = exchange(http_, request, resource);
+  } else {
+    ippDelete(request);
+  }
   if (response == nullptr)
     broken_ = true;
   return response;
@@ -115,7 +238,7 @@ bool CupsSpooler::OpenPrinter(const QString &printer) {
   const QByteArray name = printer.toUtf8();
   if (!isValidQueueName(name))
     return false;
-  http_ = connectToServer(timeoutMs_);
+  http_ = connectToServer(stepWaitMs());
   if (http_ == nullptr)
     return false;
 
@@ -133,7 +256,7 @@ bool CupsSpooler::OpenPrinter(const QString &printer) {
   static const char *const attributes[] = {"printer-name"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
                 attributes);
-  ipp_t *response = exchange(request, queueResource_.constData());
+  ipp_t *response = jobExchange(request, queueResource_.constData());
   const bool found = succeeded(response);
   ippDelete(response);
   if (!found)
@@ -150,88 +273,179 @@ bool CupsSpooler::StartDoc(const JobDescription &job) {
       !job.outputFile.isEmpty())
     return false;
 
-  // Create-Job sent on our connection: the library's own job creation
-  // looks the queue up again and falls back to the default connection when
-  // that fails, and then waits minutes.
+  // Held until EndDoc releases it: a job whose document the server may
+  // have taken without our hearing of it must not print behind our back.
   title_ = job.documentName.toUtf8();
   ipp_t *request = newRequest(IPP_OP_CREATE_JOB);
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, title_.constData());
-  ipp_t *response = exchange(request, queueResource_.constData());
+  ippAddString(request, IPP_TAG_JOB, IPP_TAG_KEYWORD, "job-hold-until", nullptr, "indefinite");
+  ipp_t *response = jobExchange(request, queueResource_.constData());
   if (succeeded(response)) {
     if (ipp_attribute_t *id = ippFindAttribute(response, "job-id", IPP_TAG_INTEGER))
       jobId_ = ippGetInteger(id, 0);
+    // A server that ignored the hold prints the job as soon as it has the
+    // document; there is nothing to release then.
+    held_ = ippGetStatusCode(response) == IPP_STATUS_OK;
   }
   ippDelete(response);
   return jobId_ > 0;
 }
 
 bool CupsSpooler::StartPage() {
-  if (!usable() || jobId_ == 0 || documentOpen_)
+  const qint64 wait = stepWaitMs();
+  if (!usable() || jobId_ == 0 || documentOpen_ || wait <= 0)
     return false;
-  const http_status_t status =
-      cupsStartDocument(http_, queue_.constData(), jobId_, title_.constData(), CUPS_FORMAT_RAW, 1);
-  if (status == HTTP_STATUS_CONTINUE) {
-    documentOpen_ = true;
-    return true;
-  }
-  if (status == HTTP_STATUS_ERROR)
+  ipp_t *request = newJobRequest(IPP_OP_SEND_DOCUMENT);
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "document-name", nullptr,
+               title_.constData());
+  ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr,
+               CUPS_FORMAT_RAW);
+  ippAddBoolean(request, IPP_TAG_OPERATION, "last-document", 1);
+  setWait(http_, wait);
+  documentOpen_ = post(http_, request, queueResource_.constData(), 0);
+  ippDelete(request);
+  if (!documentOpen_)
     broken_ = true;
-  return false;
+  return documentOpen_;
 }
 
 qint32 CupsSpooler::Write(const char *data, qint32 count) {
+  const qint64 wait = stepWaitMs();
   // A write of no bytes would end the document's chunked transfer early.
   if (count <= 0 || !usable() || !documentOpen_)
     return 0;
-  const http_status_t status = cupsWriteRequestData(http_, data, size_t(count));
-  if (status == HTTP_STATUS_CONTINUE)
-    return count;
-  if (status == HTTP_STATUS_ERROR)
+  if (wait <= 0) {
     broken_ = true;
-  return 0;
+    return 0;
+  }
+  setWait(http_, wait);
+  if (httpWrite2(http_, data, size_t(count)) != count) {
+    broken_ = true;
+    return 0;
+  }
+  return count;
 }
 
 bool CupsSpooler::EndDoc() {
   if (jobId_ == 0)
     return false;
-  bool printing = false;
+  bool confirmed = false;
+  bool releaseInDoubt = false;
   if (documentOpen_ && usable()) {
-    const ipp_status_t status = cupsFinishDocument(http_, queue_.constData());
-    // When the answer times out, the library returns the status of the
-    // previous request (successful-ok): only the connection tells.
-    const http_status_t transfer = httpGetStatus(http_);
-    if (transfer == HTTP_STATUS_ERROR)
+    const qint64 wait = stepWaitMs();
+    ipp_t *response = nullptr;
+    if (wait > 0) {
+      setWait(http_, wait);
+      response = receive(http_, queueResource_.constData());
+    }
+    if (response == nullptr)
       broken_ = true;
-    printing = transfer == HTTP_STATUS_OK && status <= IPP_STATUS_OK_CONFLICTING;
+    // The server refuses an empty document: the job is cancelled below.
+    const bool documentTaken = succeeded(response);
+    ippDelete(response);
+    documentOpen_ = false;
+    if (documentTaken && !held_) {
+      confirmed = true;
+    } else if (documentTaken) {
+      ipp_t *released = jobExchange(newJobRequest(IPP_OP_RELEASE_JOB), "/jobs/");
+      confirmed = succeeded(released);
+      // A release the server refused leaves the job held; one that went
+      // unanswered may have been taken.
+      releaseInDoubt = released == nullptr;
+      ippDelete(released);
+    }
   }
   documentOpen_ = false;
-  // A job whose document was not started or was refused (the server
-  // refuses an empty one) would otherwise wait on the queue for more data.
-  if (!printing)
-    cancelJob();
+  if (!confirmed)
+    confirmed = settle(releaseInDoubt);
   jobId_ = 0;
-  return printing;
+  held_ = false;
+  return confirmed;
 }
 
-void CupsSpooler::cancelJob() {
-  if (jobId_ == 0 || !usable() || documentOpen_)
-    return;
-  ipp_t *request = newRequest(IPP_OP_CANCEL_JOB);
-  ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", jobId_);
-  ippDelete(exchange(request, "/jobs/"));
+bool CupsSpooler::settle(bool releaseInDoubt) {
+  if (jobId_ == 0)
+    return false;
+  // On the job's connection while the server answers there; on a fresh one
+  // otherwise, since the old one may still be waiting for an answer.
+  QDeadlineTimer bound(kSettleBoundMs);
+  if (!deadline_.isForever())
+    bound = std::min(bound, deadline_);
+  http_t *http = nullptr;
+  if (usable()) {
+    http = http_;
+  } else {
+    if (http_ != nullptr)
+      httpClose(http_);
+    http_ = nullptr;
+    http = connectToServer(bound.remainingTime());
+  }
+  auto ask = [&](ipp_t *request) -> ipp_t * {
+    const qint64 left = bound.remainingTime();
+    if (http == nullptr || left <= 0) {
+      ippDelete(request);
+      return nullptr;
+    }
+    setWait(http, left);
+    return exchange(http, request, "/jobs/");
+  };
+
+  bool answered = false;
+  bool printing = false;
+  bool mustCancel = !releaseInDoubt;
+  if (releaseInDoubt) {
+    // The release went out and its answer was lost: the job's state says
+    // whether the server took it.
+    ipp_t *request = newJobRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr,
+                 "job-state");
+    ipp_t *response = ask(request);
+    ipp_attribute_t *state =
+        succeeded(response) ? ippFindAttribute(response, "job-state", IPP_TAG_ENUM) : nullptr;
+    if (state != nullptr) {
+      const int value = ippGetInteger(state, 0);
+      answered = true;
+      printing = value == kJobPending || value == kJobProcessing || value == kJobStopped ||
+                 value == kJobCompleted;
+      mustCancel = value == kJobHeld;
+    }
+    ippDelete(response);
+  }
+  if (mustCancel) {
+    ipp_t *response = ask(newJobRequest(IPP_OP_CANCEL_JOB));
+    answered = succeeded(response);
+    ippDelete(response);
+  }
+  if (http != http_ && http != nullptr)
+    httpClose(http);
+  else if (http == http_ && !answered)
+    broken_ = true;
+
+  if (!answered) {
+    const QString what =
+        QStringLiteral("The print server %1 did not confirm job %2 \"%3\" on queue %4, and it "
+                       "could not be cancelled: ")
+            .arg(QString::fromUtf8(cupsServer()))
+            .arg(jobId_)
+            .arg(QString::fromUtf8(title_), QString::fromUtf8(queue_));
+    unsettled_.append(what + (releaseInDoubt ? QStringLiteral("it may still print.")
+                                             : QStringLiteral("it is held there and prints only "
+                                                              "if someone releases it.")));
+  }
+  return printing;
 }
 
 void CupsSpooler::ClosePrinter() {
   if (jobId_ != 0) {
     // Left open by the caller: the job goes. Finishing a half-sent
-    // document would print it, so its transfer is broken off by dropping
-    // the connection, and the job is cancelled on a new one.
+    // document would only leave it held, but its transfer is broken off by
+    // dropping the connection, and the job is cancelled on a new one.
     if (documentOpen_) {
       httpClose(http_);
-      http_ = broken_ ? nullptr : connectToServer(timeoutMs_);
+      http_ = nullptr;
       documentOpen_ = false;
     }
-    cancelJob();
+    settle(false);
   }
   if (http_ != nullptr)
     httpClose(http_);
@@ -241,6 +455,7 @@ void CupsSpooler::ClosePrinter() {
   queueUri_.clear();
   queueResource_.clear();
   jobId_ = 0;
+  held_ = false;
   title_.clear();
   documentOpen_ = false;
 }
@@ -264,7 +479,7 @@ QStringList ListInstalledPrinters(int timeoutMs) {
   static const char *const attributes[] = {"printer-name"};
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
                 attributes);
-  ipp_t *response = cupsDoRequest(http, request, "/");
+  ipp_t *response = exchange(http, request, "/");
   if (response != nullptr) {
     for (ipp_attribute_t *attr = ippFindAttribute(response, "printer-name", IPP_TAG_NAME);
          attr != nullptr; attr = ippFindNextAttribute(response, "printer-name", IPP_TAG_NAME)) {

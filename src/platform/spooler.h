@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <memory>
@@ -25,14 +27,25 @@ struct JobDescription {
 // object can open a printer again. Steps report failure by their result
 // and never throw. No step waits without bound: a server that is absent,
 // dead or stops answering makes the step fail within the spooler's timeout
-// (about a second), and after such a failure the remaining steps of the job
-// fail at once.
+// (about a second), or by the deadline of the action, and after such a
+// failure the remaining steps of the job fail at once.
+//
+// A job counts as sent only when the server confirmed it: EndDoc is true
+// only then. A job whose end was not confirmed is cancelled, and never
+// prints afterwards; when even the cancel goes unconfirmed, the spooler
+// keeps a message about it (TakeUnsettledJobs).
 //
 // Not thread-safe; callers use one object from one thread (the window's is
 // the main thread).
 class Spooler {
 public:
   virtual ~Spooler() = default;
+
+  // Bounds the jobs of one action: until the next call, no step waits past
+  // `deadline`, the cancel of a job the server did not confirm included.
+  // A deadline that never expires leaves each wait bounded by the
+  // spooler's timeout alone.
+  virtual void SetDeadline(const QDeadlineTimer &deadline) { (void)deadline; }
 
   // Finds the print queue `printer` on the server. False when the name is
   // not a valid queue name, the queue does not exist or the server cannot
@@ -53,14 +66,21 @@ public:
   // Ends the page; the document continues until EndDoc.
   virtual bool EndPage() = 0;
 
-  // Finishes the document so that the job prints; when no document was
-  // started, or the server refuses the finished document, the job is
-  // cancelled instead, so that no job is left waiting for data.
+  // Finishes the document so that the job prints. True only when the server
+  // confirmed the whole document and let the job print. Otherwise (no
+  // document started, the document refused, no answer in time) the job is
+  // cancelled instead, so that it neither waits for data nor prints after
+  // it was reported failed.
   virtual bool EndDoc() = 0;
 
   // Releases the printer and the connection; a job not ended by EndDoc is
   // cancelled. Harmless when nothing is open.
   virtual void ClosePrinter() = 0;
+
+  // Messages about jobs that failed and whose cancel the server did not
+  // confirm either, one per job, naming the job and the server and saying
+  // whether it may still print. Taking them clears them.
+  virtual QStringList TakeUnsettledJobs() { return {}; }
 };
 
 // The spooler of this machine: the print server that the machine's client

@@ -70,22 +70,49 @@ TEST(DispatchCommands, NoActiveChannelSendsNothing) {
   EXPECT_TRUE(sinks.sends.empty());
 }
 
-TEST(DispatchCommands, CompleteOnlyWhenSomeActiveChannelTookEverySequence) {
-  {
-    RecordingSinks sinks; // the only channel fails one of three
-    sinks.failingSends = {"spooler:PNPA"};
-    EXPECT_EQ(DispatchCommands({true, false, false}, sinks, kBase), DispatchOutcome::SendFailed);
-    EXPECT_EQ(sinks.sends.size(), 3u) << "the later sequences are still offered";
-  }
-  {
-    RecordingSinks sinks; // every channel fails something
-    sinks.failing = {"spooler", "tcp"};
-    EXPECT_EQ(DispatchCommands({true, false, true}, sinks, kBase), DispatchOutcome::SendFailed);
-  }
-  {
-    RecordingSinks sinks; // the spooler fails, TCP takes all
-    sinks.failing = {"spooler"};
-    EXPECT_EQ(DispatchCommands({true, false, true}, sinks, kBase), DispatchOutcome::Complete);
+TEST(DispatchCommands, ChannelThatFailsASequenceGetsNoMoreAndCompleteNeedsOneThatTookAll) {
+  struct Case {
+    const char *name;
+    ChannelState state;
+    std::set<std::string> failing;
+    std::set<std::string> failingSends;
+    std::vector<std::string> sends;
+    DispatchOutcome outcome;
+  };
+  const Case cases[] = {
+      {"the only channel fails the second of three",
+       {true, false, false},
+       {},
+       {"spooler:PNPA"},
+       {"spooler:Base Parameter", "spooler:PNPA"},
+       DispatchOutcome::SendFailed},
+      {"every channel fails its first",
+       {true, false, true},
+       {"spooler", "tcp"},
+       {},
+       {"spooler:Base Parameter", "tcp:Base Parameter"},
+       DispatchOutcome::SendFailed},
+      {"the spooler fails, the serial line takes all",
+       {true, true, false},
+       {"spooler"},
+       {},
+       {"spooler:Base Parameter", "serial:Base Parameter", "serial:PNPA", "serial:BAP"},
+       DispatchOutcome::Complete},
+      {"TCP fails its last, the spooler took all",
+       {true, false, true},
+       {},
+       {"tcp:BAP"},
+       {"spooler:Base Parameter", "spooler:PNPA", "spooler:BAP", "tcp:Base Parameter", "tcp:PNPA",
+        "tcp:BAP"},
+       DispatchOutcome::Complete},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingSinks sinks;
+    sinks.failing = c.failing;
+    sinks.failingSends = c.failingSends;
+    EXPECT_EQ(DispatchCommands(c.state, sinks, kBase), c.outcome);
+    EXPECT_EQ(sinks.sends, c.sends);
   }
 }
 

@@ -21,6 +21,7 @@ struct Script {
   bool open = true;
   bool startDoc = true;
   bool startPage = true;
+  bool endDoc = true; // the server confirmed the job
   // Write number `shortWrite` (counted from 0) accepts only `accepted`
   // bytes.
   std::optional<int> shortWrite;
@@ -42,6 +43,12 @@ Script StartDocFails() {
 Script StartPageFails() {
   Script script;
   script.startPage = false;
+  return script;
+}
+
+Script EndDocUnconfirmed() {
+  Script script;
+  script.endDoc = false;
   return script;
 }
 
@@ -82,7 +89,7 @@ public:
   }
   bool EndDoc() override {
     calls.push_back("EndDoc");
-    return true;
+    return script_.endDoc;
   }
   void ClosePrinter() override { calls.push_back("ClosePrinter"); }
 
@@ -137,6 +144,7 @@ TEST(SpoolerFailureTest, BufferSendMakesExactlyTheCallsOfItsOutcome) {
        0},
       {"write falls short", "receipt", ShortWrite(0, 4), kWholeJob, 4},
       {"write fails", "receipt", ShortWrite(0, 0), kWholeJob, 0},
+      {"written whole, end not confirmed", "receipt", EndDocUnconfirmed(), kWholeJob, 0},
   };
   const QByteArray data = Pattern(11);
   for (const BufferCase &c : cases) {
@@ -191,6 +199,20 @@ TEST(SpoolerFailureTest, StreamSendMakesExactlyTheCallsOfItsOutcome) {
        {open, doc, "StartPage", "EndPage", "EndDoc", "ClosePrinter"},
        true,
        0},
+      {"empty stream whose empty job the server refuses",
+       "receipt",
+       EndDocUnconfirmed(),
+       0,
+       {open, doc, "StartPage", "EndPage", "EndDoc", "ClosePrinter"},
+       true,
+       0},
+      {"written whole, end not confirmed",
+       "receipt",
+       EndDocUnconfirmed(),
+       1025,
+       {open, doc, "StartPage", "Write 1024", "Write 1", "EndPage", "EndDoc", "ClosePrinter"},
+       false,
+       1025},
       {"no printer selected", "", {}, 100, {}, false, 0},
       {"printer cannot be opened", "receipt", OpenFails(), 100, {open}, false, 0},
       {"job cannot be started",
