@@ -22,7 +22,9 @@
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace pellicar {
@@ -498,39 +500,65 @@ TEST_F(CommTest, AnOpenIdlePortCostsAlmostNoCpu) {
 }
 
 // The machine's real UART, with nothing attached: its driver has modem
-// lines and error counters, which a pseudo terminal lacks.
-TEST(CommRealUartTest, AnOpenIdlePortDoesNotWakeUp) {
+// lines and error counters, which a pseudo terminal lacks. In the UART's
+// loopback mode what it sends comes back as input.
+TEST(CommRealUartTest, AnOpenIdlePortSleepsAndStillReads) {
   const QString device = QStringLiteral("/dev/ttyS0");
   if (!QFileInfo::exists(device))
     GTEST_SKIP() << "this machine has no UART at /dev/ttyS0";
-  TComm comm;
-  comm.LoadFormValues(); // and no handlers, as the main window has it
-  comm.SetCommName(device);
-  int empties = 0;
-  comm.OnSendDataEmpty = [&](TComm &) { ++empties; };
   std::thread([] {}).join(); // a sanitizer's own thread is not the port's
-  const QStringList before = TaskIds();
-  try {
-    comm.OpenPort();
-  } catch (const ECommsError &error) {
-    GTEST_SKIP() << "/dev/ttyS0 cannot be opened here (no UART behind it, no permission, or "
-                    "another program holds it): "
-                 << error.message().toStdString();
-  }
-  ASSERT_TRUE(WaitUntil([&] { return empties == 1; }));
-  QStringList workers;
-  for (const QString &task : TaskIds())
-    if (!before.contains(task))
-      workers.append(task);
-  ASSERT_EQ(workers.size(), 2) << "the read and the write thread";
+  struct Case {
+    const char *what;
+    bool errorHandler;
+  } cases[] = {{"no handlers, as the main window has it", false}, {"line errors watched", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TComm comm;
+    comm.LoadFormValues();
+    comm.SetCommName(device);
+    int empties = 0;
+    QByteArray received;
+    std::vector<quint32> errors;
+    comm.OnSendDataEmpty = [&](TComm &) { ++empties; };
+    comm.OnReceiveData = [&](TComm &, const char *buffer, quint16 length) {
+      received.append(buffer, length);
+    };
+    if (c.errorHandler)
+      comm.OnReceiveError = [&](TComm &, quint32 flags) { errors.push_back(flags); };
+    const QStringList before = TaskIds();
+    try {
+      comm.OpenPort();
+    } catch (const ECommsError &error) {
+      GTEST_SKIP() << "/dev/ttyS0 cannot be opened here (no UART behind it, no permission, or "
+                      "another program holds it): "
+                   << error.message().toStdString();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return empties == 1; }));
+    QStringList workers;
+    for (const QString &task : TaskIds())
+      if (!before.contains(task))
+        workers.append(task);
+    ASSERT_EQ(workers.size(), 2) << "the read and the write thread";
 
-  const quint64 start = ContextSwitches(workers);
-  RunEventLoopFor(2000);
-  const quint64 wakeUps = ContextSwitches(workers) - start;
-  std::printf("wake-ups of the port's threads over 2 s of idleness: %llu\n",
-              static_cast<unsigned long long>(wakeUps));
-  EXPECT_LE(wakeUps, 2u);
-  comm.ClosePort();
+    const quint64 start = ContextSwitches(workers);
+    RunEventLoopFor(2000);
+    const quint64 wakeUps = ContextSwitches(workers) - start;
+    std::printf("%s: wake-ups of the port's threads over 2 s of idleness: %llu\n", c.what,
+                static_cast<unsigned long long>(wakeUps));
+    EXPECT_LE(wakeUps, 2u);
+
+    const int side = ::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(side, 0);
+    const int loop = 0x8000; // TIOCM_LOOP, which <sys/ioctl.h> leaves out
+    ASSERT_EQ(::ioctl(side, TIOCMBIS, &loop), 0);
+    EXPECT_TRUE(comm.SendData("looped back", 11));
+    EXPECT_TRUE(WaitUntil([&] { return received.size() >= 11; }));
+    ::ioctl(side, TIOCMBIC, &loop);
+    ::close(side);
+    EXPECT_EQ(received, QByteArray("looped back"));
+    EXPECT_TRUE(errors.empty());
+    comm.ClosePort();
+  }
 }
 
 } // namespace
