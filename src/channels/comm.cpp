@@ -45,7 +45,10 @@ TComm::TComm(TSerialDeviceOpener opener)
   TCommReporter::SendDataEmpty();
 }
 
-TComm::~TComm() { ClosePort(); }
+TComm::~TComm() {
+  OnSendDataDiscarded = nullptr;
+  ClosePort();
+}
 
 void TComm::LoadFormValues() {
   SetCommName(QStringLiteral("COM4"));

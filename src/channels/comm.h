@@ -59,7 +59,9 @@ public:
   TComm();
   explicit TComm(TSerialDeviceOpener opener);
   // Closes the port first when it is open: no thread outlives the
-  // component.
+  // component. No event is raised from here, as whoever handles them may
+  // be gone: an owner that wants to hear what the close threw away calls
+  // ClosePort itself first.
   ~TComm();
   TComm(const TComm &) = delete;
   TComm &operator=(const TComm &) = delete;

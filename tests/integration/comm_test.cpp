@@ -472,12 +472,19 @@ TEST_F(CommTest, TheWriteQueueHoldsAMebibyteAtMost) {
 }
 
 TEST_F(CommTest, DestroyingAnOpenComponentClosesItsPort) {
+  bool raised = false;
   {
     TComm doomed;
     doomed.SetCommName(pty.SlavePath());
     ASSERT_NO_THROW(doomed.OpenPort());
     EXPECT_EQ(ThreadCount(), baseThreads + 2);
+    // Output is thrown away, and no event reaches an owner that may be gone.
+    doomed.OnSendDataDiscarded = [&](TComm &, quint64) { raised = true; };
+    ASSERT_TRUE(pty.HoldOutput(true));
+    ASSERT_TRUE(doomed.SendData("x", 1));
   }
+  EXPECT_FALSE(raised);
+  ASSERT_TRUE(pty.HoldOutput(false));
   EXPECT_EQ(ThreadCount(), baseThreads);
   EXPECT_NO_THROW(comm.OpenPort()) << "the port was released";
 }
