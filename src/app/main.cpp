@@ -2,6 +2,7 @@
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
 #include "app/message_box.h"
+#include "app/start_options.h"
 #include "channels/client_socket.h"
 
 #include <QDeadlineTimer>
@@ -9,9 +10,17 @@
 #include <QTimer>
 
 int main(int argc, char **argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i)
+    arguments << QString::fromLocal8Bit(argv[i]);
+  if (const std::optional<int> answered = pellicar::AnswerStartOptions(arguments))
+    return *answered;
+
   pellicar::QtMessageBoxes boxes;
   pellicar::QtFileDialogs fileDialogs;
   pellicar::TApplication app(argc, argv, boxes);
+  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(app.arguments().mid(1)))
+    return *refused;
 
   int status = 0;
   {

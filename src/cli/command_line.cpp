@@ -78,6 +78,11 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
       request.job.report = ToolUsage();
       return request;
     }
+    if (option == QLatin1String("--version")) {
+      request.job.help = true;
+      request.job.report = ToolVersion();
+      return request;
+    }
     if (option == QLatin1String("--timeout")) {
       request.timeoutMs = TimeoutMs(args.ValueOf(option, noCommand));
     } else if (option == QLatin1String("--tcp")) {

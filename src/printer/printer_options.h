@@ -1,0 +1,40 @@
+#pragma once
+
+#include "emulation/printer_status.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace pellicar {
+
+// What the command line of pellicar-printer asks for.
+struct PrinterOptions {
+  bool tcp = false;
+  QString tcpAddress = QStringLiteral("127.0.0.1"); // numeric only, never looked up
+  quint16 tcpPort = 9100;
+  bool pty = false;
+  QString stateFile; // empty: none
+  QString outDir;    // empty: no pictures
+  PrinterStatus status = PrinterStatus::Ready;
+  int readDelayMs = 0;
+  qint64 stopReadingAfter = -1; // -1: never
+  qint64 resetAfter = -1;       // -1: never
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// The longest --read-delay: a slow reader, not a stopped one (that is
+// --stop-reading-after).
+inline constexpr int kMaxReadDelayMs = 60000;
+
+// Parses the arguments (without the program's name). Without --tcp or
+// --pty the printer listens on 127.0.0.1:9100. On a mistake returns
+// nothing and sets `error` to a one-line reason.
+std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, QString *error);
+
+QString PrinterUsage();
+
+} // namespace pellicar
