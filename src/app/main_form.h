@@ -104,6 +104,7 @@ private:
   void clntsckt1Disconnect(TCustomWinSocket &socket);
   void clntsckt1Error(TCustomWinSocket &socket, TErrorEvent errorEvent, int &errorCode);
   void cm1RequestHangup(TComm &sender);
+  void cm1SendDataDiscarded(TComm &sender, quint64 byteCount);
 
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer
