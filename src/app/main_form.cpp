@@ -73,6 +73,9 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   cm1->OnRequestHangup = [this](TComm &sender) {
     Guarded(*services_.boxes, this, [&] { cm1RequestHangup(sender); });
   };
+  cm1->OnSendDataDiscarded = [this](TComm &sender, quint64 byteCount) {
+    Guarded(*services_.boxes, this, [&] { cm1SendDataDiscarded(sender, byteCount); });
+  };
 
   clntsckt1 = services_.resolver ? std::make_unique<TClientSocket>(nullptr, services_.resolver)
                                  : std::make_unique<TClientSocket>();
@@ -152,6 +155,7 @@ TForm1::~TForm1() {
   FormDestroy();
   // The components raise no events into a window being destroyed.
   cm1->OnRequestHangup = nullptr;
+  cm1->OnSendDataDiscarded = nullptr;
   *static_cast<TSocketEvents *>(clntsckt1.get()) = TSocketEvents();
   clntsckt1->Socket().disconnect(this);
 }
@@ -681,6 +685,14 @@ void TForm1::cm1RequestHangup(TComm &) {
   SerialOpen = false;
   ui->btnOpenCOM->setText(QStringLiteral("Open"));
   ShowBox(QStringLiteral("Serial Port Error"), QStringLiteral("Error"), MsgIcon::Error);
+}
+
+// Closing the port threw away commands the line could not take in time
+// (the printer stopped reading, or far more was queued than the line's
+// speed lets out within the close's bound).
+void TForm1::cm1SendDataDiscarded(TComm &, quint64 byteCount) {
+  ShowBox(QStringLiteral("%1 bytes were not written to the serial port").arg(byteCount),
+          QStringLiteral("Error"), MsgIcon::Error);
 }
 
 } // namespace pellicar

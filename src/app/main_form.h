@@ -111,6 +111,7 @@ private:
   void clntsckt1Disconnect(TCustomWinSocket &socket);
   void clntsckt1Error(TCustomWinSocket &socket, TErrorEvent errorEvent, int &errorCode);
   void cm1RequestHangup(TComm &sender);
+  void cm1SendDataDiscarded(TComm &sender, quint64 byteCount);
   // The stream transfer on the connection: its progress and its end.
   void clntsckt1StreamProgress(qint64 sent, qint64 total);
   void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total);

@@ -16,14 +16,17 @@ thread_local std::vector<TClosingConnection *> closes;
 } // namespace
 
 TClosingConnection *TClosingConnection::Start(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
-                                              qint64 handed, qint64 acknowledged) {
-  return new TClosingConnection(std::move(socket), std::move(unsent), handed, acknowledged);
+                                              qint64 handed, qint64 acknowledged,
+                                              int stallLimitMs) {
+  return new TClosingConnection(std::move(socket), std::move(unsent), handed, acknowledged,
+                                stallLimitMs);
 }
 
 TClosingConnection::TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
-                                       qint64 handed, qint64 acknowledged)
+                                       qint64 handed, qint64 acknowledged, int stallLimitMs)
     : QObject(QCoreApplication::instance()), socket_(std::move(socket)), unsent_(std::move(unsent)),
-      handed_(handed), acknowledged_(acknowledged), watch_([this] { Step(true); }, this) {
+      handed_(handed), acknowledged_(acknowledged), stallLimitMs_(stallLimitMs),
+      watch_([this] { Step(true); }, this) {
   closes.push_back(this);
   // The socket reports from inside its own notifier; the work is done from
   // the event loop, where closing the socket is safe.
@@ -33,7 +36,7 @@ TClosingConnection::TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteA
   });
   limit_.setSingleShot(true);
   connect(&limit_, &QTimer::timeout, this, [this] { End(!shutDown_); });
-  limit_.start(kStallLimitMs);
+  limit_.start(stallLimitMs_);
   QMetaObject::invokeMethod(
       this, [this] { Step(false); }, Qt::QueuedConnection);
 }
@@ -87,16 +90,17 @@ void TClosingConnection::Step(bool fromWatch) {
     }
     int error = 0;
     const qint64 outstanding = socket_->Unacknowledged(error);
-    if (outstanding > 0 && handed_ - outstanding > acknowledged_)
-      acknowledged_ = handed_ - outstanding; // also of a broken connection
-    if (outstanding < 0 || error != 0)
-      return End(true); // broken: what is not acknowledged now never will be
-    if (handed_ - outstanding > acknowledged_) {
+    // A broken connection's count is taken too (how far the printer got),
+    // unless it reads 0, which would claim everything.
+    const bool counted = outstanding > 0 || (outstanding == 0 && error == 0);
+    if (counted && handed_ - outstanding > acknowledged_) {
       acknowledged_ = handed_ - outstanding;
       progress = true;
     }
+    if (outstanding < 0 || error != 0)
+      return End(true); // broken: what is not acknowledged now never will be
     if (progress)
-      limit_.start(kStallLimitMs);
+      limit_.start(stallLimitMs_);
     if (!unsent_.isEmpty())
       return;
     if (outstanding > 0) {

@@ -15,9 +15,9 @@ namespace pellicar {
 // still goes out for as long as the printer keeps taking it; once the
 // printer's side has acknowledged every byte, the sending side is shut
 // down, and the socket is closed when the printer has closed its side (or
-// after kPeerCloseMs). A printer that makes no progress for kStallLimitMs
-// ends the close: the connection is reset, so that nothing reported as
-// undelivered turns up at the printer later.
+// after kPeerCloseMs). A printer that makes no progress (takes or
+// acknowledges no byte) for kStallLimitMs ends the close: the connection is reset, so that nothing
+// reported as undelivered turns up at the printer later.
 //
 // It lives on by itself after the socket object that started it, as a child
 // of the application object: released with it at the latest, which resets
@@ -37,10 +37,12 @@ public:
 
   // Takes `socket` over (its notifications come here from now on) and
   // sends `unsent` on it. Before, `handed` bytes were handed to the socket,
-  // of which `acknowledged` were acknowledged. Finished follows from the
-  // event loop, also when there is nothing left to send.
+  // of which `acknowledged` were acknowledged. The close gives up after
+  // `stallLimitMs` without progress. Finished follows from the event loop,
+  // also when there is nothing left to send.
   static TClosingConnection *Start(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
-                                   qint64 handed, qint64 acknowledged);
+                                   qint64 handed, qint64 acknowledged,
+                                   int stallLimitMs = kStallLimitMs);
 
   // Closes still going on in this thread.
   static int Pending();
@@ -60,7 +62,7 @@ signals:
 
 private:
   TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteArray unsent, qint64 handed,
-                     qint64 acknowledged);
+                     qint64 acknowledged, int stallLimitMs);
 
   void Step(bool fromWatch);
   void End(bool reset);
@@ -70,6 +72,7 @@ private:
   QByteArray unsent_;
   qint64 handed_;
   qint64 acknowledged_;
+  int stallLimitMs_;
   bool shutDown_ = false;
   bool ended_ = false;
   QTimer limit_;

@@ -33,6 +33,7 @@ private:
 TCustomWinSocket::TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObject *parent)
     : QObject(parent), resolver_(std::move(resolver)),
       watch_([this] { LookAtDelivery(true); }, this),
+      closeStallLimitMs_(TClosingConnection::kStallLimitMs),
       window_([this](QEvent &event) { Dispatch(event); }) {
   connectTimer_.setSingleShot(true);
   connect(&connectTimer_, &QTimer::timeout, this, [this] { OnConnectTimeout(); });
@@ -369,8 +370,8 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
   const qint64 acknowledged = acknowledged_;
   piece_.clear();
   pieceSent_ = 0;
-  TClosingConnection *close =
-      TClosingConnection::Start(std::move(socket), std::move(unsent), handed, acknowledged);
+  TClosingConnection *close = TClosingConnection::Start(std::move(socket), std::move(unsent),
+                                                        handed, acknowledged, closeStallLimitMs_);
   if (stream != nullptr)
     emit StreamFinished(false, AcknowledgedOf(stream->start, stream->sent), stream->total);
   if (destroying_) {

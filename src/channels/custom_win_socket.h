@@ -116,6 +116,9 @@ public:
 
   // Changes the connect time limit (tests); kConnectTimeoutMs by default.
   void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+  // Changes how long a close waits for a printer that makes no progress
+  // (tests); TClosingConnection::kStallLimitMs by default.
+  void SetCloseStallLimit(int ms) { closeStallLimitMs_ = ms; }
 
   // Starts connecting to `host` (resolved asynchronously) or, when it is
   // empty, to the dotted `address`, at the port of `service` or else `port`.
@@ -275,6 +278,7 @@ private:
 
   QTimer connectTimer_;
   int connectTimeoutMs_ = kConnectTimeoutMs;
+  int closeStallLimitMs_;
   int closesPending_ = 0;
   bool destroying_ = false;
 

@@ -2,7 +2,6 @@
 // back-pressure, real resets. Only name lookups that fail are faked.
 
 #include "channels/client_socket.h"
-#include "channels/closing_connection.h"
 #include "channels/socket_error.h"
 #include "platform/tcp_socket.h"
 #include "support/fake_printer.h"
@@ -833,18 +832,41 @@ TEST_F(ClientSocketTest, CloseKeepsSendingToAPrinterThatPausesAndTellsAllArrived
   EXPECT_EQ(TClientSocket::ClosingConnections(), 0);
 }
 
+TEST_F(ClientSocketTest, CloseGoesOnForAPrinterSlowerThanTheStallLimit) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  const QByteArray sent = SendWhilePaused(client_->Socket(), 128 << 10);
+  ASSERT_EQ(sent.size(), 128 << 10);
+  const int limitMs = 400;
+  client_->Socket().SetCloseStallLimit(limitMs);
+  QElapsedTimer clock;
+  clock.start();
+  client_->SetActive(false);
+  // Each read is acknowledged: progress well within the limit, all of it
+  // taking several limits.
+  printer.readSlowly(16 << 10, 100);
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }, 20000));
+  EXPECT_GT(clock.elapsed(), 2 * limitMs);
+  EXPECT_EQ(closeFinished_, std::vector<qint64>{0});
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_TRUE(printer.received() == sent);
+}
+
 TEST_F(ClientSocketTest, CloseGivesUpOnAStalledPrinterAndCountsWhatDidNotArrive) {
   FakePrinter printer(FakePrinter::Options{0, 4096});
   ConnectTo(printer);
   printer.pauseReading();
   const QByteArray sent = SendWhilePaused(client_->Socket(), 1 << 20);
   ASSERT_EQ(sent.size(), 1 << 20);
+  const int limitMs = 500;
+  client_->Socket().SetCloseStallLimit(limitMs);
   QElapsedTimer clock;
   clock.start();
   client_->SetActive(false);
-  ASSERT_TRUE(
-      WaitUntil([&] { return !closeFinished_.empty(); }, TClosingConnection::kStallLimitMs + 3000));
-  EXPECT_GE(clock.elapsed(), TClosingConnection::kStallLimitMs * 9 / 10); // coarse timer
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }, limitMs + 3000));
+  EXPECT_GE(clock.elapsed(), limitMs * 9 / 10); // a coarse timer
   ASSERT_EQ(closeFinished_.size(), 1u);
   EXPECT_GT(closeFinished_[0], 0);
   // What the printer's side had acknowledged can still be read there; the
