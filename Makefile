@@ -52,5 +52,4 @@ clean:
 # Pictures of the window under a virtual display, for the README.
 screenshot: build
 	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/main-window.png 0
-	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/firmware-upload.png 4 \
-	  slow-printer upload=16
+	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/firmware-upload.png 4 slow-printer upload=16
