@@ -49,6 +49,7 @@ format-check: configure
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan
 
-# A picture of the window under a virtual display, for the README.
+# Pictures of the window under a virtual display, for the README.
 screenshot: build
 	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/main-window.png 0
+	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/firmware-upload.png 4 slow-printer upload=16

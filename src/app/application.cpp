@@ -41,8 +41,9 @@ QIcon WindowIcon() {
 }
 
 void SetUpApplication(QApplication &app) {
+  // Only the name: a display name would be appended by Qt to every window
+  // title (" — Pellicar"), while each window carries its caption alone.
   app.setApplicationName(ApplicationTitle());
-  app.setApplicationDisplayName(ApplicationTitle());
   // The desktop entry's name, so that a desktop matches the window to its
   // menu entry and icon.
   QGuiApplication::setDesktopFileName(QStringLiteral("org.pellicar.Pellicar"));

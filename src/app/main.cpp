@@ -3,11 +3,8 @@
 #include "app/main_form.h"
 #include "app/message_box.h"
 #include "app/start_options.h"
+#include "app/transfer_progress.h"
 #include "channels/client_socket.h"
-
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 int main(int argc, char **argv) {
   QStringList arguments;
@@ -32,14 +29,18 @@ int main(int argc, char **argv) {
     form.show();
     status = app.exec();
   }
-  // A connection closed with the window still hands its last bytes to the
-  // printer and waits for the printer's side to close (about a second at
-  // most), so that nothing sent before the close is lost.
-  QDeadlineTimer deadline(1500);
-  while (pellicar::TClientSocket::ClosingConnections() > 0 && !deadline.hasExpired()) {
-    QEventLoop loop;
-    QTimer::singleShot(20, &loop, &QEventLoop::quit);
-    loop.exec();
+  // A connection closed with the window still hands what was accepted to
+  // the printer for as long as the printer takes it (each close gives up
+  // after a few seconds without progress); what it did not get is said.
+  const qint64 undelivered = pellicar::TClientSocket::FinishClosingConnections();
+  if (undelivered > 0) {
+    pellicar::MessageBoxRequest box;
+    box.text = QStringLiteral("The printer did not receive the last %1 bytes sent to it: "
+                              "it stopped taking data before the program ended.")
+                   .arg(pellicar::TTransferProgress::Count(undelivered));
+    box.caption = QStringLiteral("Error");
+    box.icon = pellicar::MsgIcon::Error;
+    boxes.Show(nullptr, box);
   }
   return status;
 }
