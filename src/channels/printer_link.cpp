@@ -22,18 +22,29 @@ struct LookupWait {
   std::optional<HostResolver::Result> result;
 };
 
+[[noreturn]] void LookupFailed(int error) {
+  throw EPrinterLinkError(QStringLiteral("the host could not be looked up: %1 (%2)")
+                              .arg(SocketErrorText(error))
+                              .arg(error));
+}
+
 quint32 LookUp(const QString &host, const QDeadlineTimer &deadline) {
   quint32 address = 0;
   if (ParseDottedAddress(host, address))
     return address;
   const std::shared_ptr<HostResolver> resolver = SystemHostResolver();
   auto wait = std::make_shared<LookupWait>();
-  const HostResolver::LookupId id =
-      resolver->LookupHost(host, [wait](const HostResolver::Result &result) {
+  int error = 0;
+  const HostResolver::LookupId id = resolver->LookupHost(
+      host,
+      [wait](const HostResolver::Result &result) {
         std::lock_guard<std::mutex> hold(wait->lock);
         wait->result = result;
         wait->answered.notify_all();
-      });
+      },
+      error);
+  if (id == 0)
+    LookupFailed(error);
   std::unique_lock<std::mutex> hold(wait->lock);
   wait->answered.wait_until(hold, deadline.deadline<std::chrono::steady_clock>(),
                             [&] { return wait->result.has_value(); });
@@ -43,9 +54,7 @@ quint32 LookUp(const QString &host, const QDeadlineTimer &deadline) {
     throw EPrinterLinkError(QStringLiteral("timed out looking the host up"));
   }
   if (wait->result->error != 0)
-    throw EPrinterLinkError(QStringLiteral("the host could not be looked up: %1 (%2)")
-                                .arg(SocketErrorText(wait->result->error))
-                                .arg(wait->result->error));
+    LookupFailed(wait->result->error);
   return wait->result->address;
 }
 
