@@ -97,7 +97,7 @@ ExitStatus Run(const CliRequest &request) {
   if (job.kind != CliJob::Kind::WaitReady || dryRun)
     MakeDelivery(request)->Deliver(job);
   if (job.waitReadyMs > 0 && !dryRun)
-    return readBack.WaitReady(job.waitReadyMs);
+    return readBack.WaitReady(job.waitReadyMs, job.kind == CliJob::Kind::Stream);
   return ExitStatus::Sent;
 }
 

@@ -23,6 +23,11 @@ namespace {
 // keeping it busy.
 constexpr int kAskAgainMs = 500;
 
+// A printer starts its restart within this long after taking a firmware
+// upload (it checks and writes the image first); until then, or until it
+// has been seen going down, its "ready" is the old firmware's.
+constexpr qint64 kRestartGraceMs = 10000;
+
 using Fields = std::vector<std::pair<QString, QString>>;
 
 QString PaperText(PaperState paper) {
@@ -118,10 +123,14 @@ ExitStatus TReadBackRunner::Status(bool json) {
   return reading.status.Ready() ? ExitStatus::Sent : ExitStatus::NotReady;
 }
 
-ExitStatus TReadBackRunner::WaitReady(int withinMs) {
+ExitStatus TReadBackRunner::WaitReady(int withinMs, bool afterUpload) {
   QElapsedTimer clock;
   clock.start();
   const QDeadlineTimer within(withinMs);
+  // After an upload, a "ready" from the printer that has not restarted yet
+  // would end the wait before the restart began.
+  const qint64 graceMs = afterUpload ? std::min<qint64>(kRestartGraceMs, withinMs / 2) : 0;
+  bool seenDown = false; // a question failed, or was answered "not ready"
   QString last;
   for (;;) {
     // No single question outlasts the whole wait.
@@ -129,13 +138,23 @@ ExitStatus TReadBackRunner::WaitReady(int withinMs) {
     try {
       const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, QDeadlineTimer(boundMs));
       const StatusReading reading = QueryPrinterStatus(*link, boundMs);
-      if (reading.status.Ready()) {
-        Print(QStringLiteral("ready after %1 s\n").arg(Seconds(clock.elapsed())));
+      if (reading.status.Ready() && (seenDown || clock.elapsed() >= graceMs)) {
+        const QString note = afterUpload && !seenDown
+                                 ? QStringLiteral(" (it answered ready throughout; it was not "
+                                                  "seen restarting)")
+                                 : QString();
+        Print(QStringLiteral("ready after %1 s%2\n").arg(Seconds(clock.elapsed()), note));
         return ExitStatus::Sent;
       }
-      last = QStringLiteral("it answers that it is not ready (%1)")
-                 .arg(NotReadyReasons(reading.status));
+      if (reading.status.Ready()) {
+        last = QStringLiteral("it still answers ready: its restart has not begun");
+      } else {
+        seenDown = true;
+        last = QStringLiteral("it answers that it is not ready (%1)")
+                   .arg(NotReadyReasons(reading.status));
+      }
     } catch (const EPrinterLinkError &e) {
+      seenDown = true;
       last = e.message();
     }
     if (within.remainingTime() <= kAskAgainMs)

@@ -22,8 +22,11 @@ public:
   // Asks again and again, over a new link each time, until the printer
   // answers ready (prints how long that took; Sent) or `withinMs` have
   // passed (ESendFailed saying what the printer last said or what last
-  // failed).
-  ExitStatus WaitReady(int withinMs);
+  // failed). `afterUpload`: the printer is about to restart, so a "ready"
+  // counts only once it has been seen going down (a failed question or a
+  // "not ready"), or after a grace of 10 s (at most half of `withinMs`),
+  // and then the output says that no restart was seen.
+  ExitStatus WaitReady(int withinMs, bool afterUpload);
 
 private:
   PrinterLinkTarget target_;

@@ -103,6 +103,10 @@ sure the printer stays connected until it has restarted. Not over --serial.
                         after the upload, wait until the printer answers
                         that it is ready again, as 'wait-ready --within
                         SECONDS' does [120]; over --tcp or --device
+
+A "ready" counts once the printer has been seen going down for its restart
+(no answer, or "not ready"); one that answers ready throughout counts after
+10 s (at most half of SECONDS), and the tool then says it saw no restart.
 )"},
     {"check-firmware", R"(Usage: pellicar-cli check-firmware FILE.bin
 
