@@ -9,7 +9,7 @@
 # item a line, fields separated by tabs:
 #   cmd NAME              a command (from the COMMAND list of the tool's help)
 #   opt OPTION VALUE      an option and the value it takes ("" for none)
-#   pos N SHAPE            what the N-th word after the command is
+#   pos N SHAPE           what the N-th word after the command is
 # $1 is the command whose help this is, empty for the tool's help.
 _pellicar_cli_parse() {
   awk -v command="$1" '
