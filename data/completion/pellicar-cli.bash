@@ -9,7 +9,7 @@
 # item a line, fields separated by tabs:
 #   cmd NAME              a command (from the COMMAND list of the tool's help)
 #   opt OPTION VALUE      an option and the value it takes ("" for none)
-#   pos N SPEC            what the N-th word after the command is
+#   pos N SHAPE           what the N-th word after the command is
 # $1 is the command whose help this is, empty for the tool's help.
 _pellicar_cli_parse() {
   awk -v command="$1" '
@@ -72,10 +72,10 @@ _pellicar_cli_match() {
 
 # Completes the value of a placeholder or a list of choices.
 _pellicar_cli_value() {
-  local tool=$1 option=$2 spec=$3 cur=$4
+  local tool=$1 option=$2 shape=$3 cur=$4
   local IFS=$'\n'
   local -a words
-  case $option:$spec in
+  case $option:$shape in
   --codepage:*)
     words=($("$tool" list codepages 2>/dev/null | cut -f2))
     ;;
@@ -92,7 +92,7 @@ _pellicar_cli_value() {
     ;;
   --output:* | --device:* | *:FILE | *:FILE.*)
     local extension=
-    [[ $spec == FILE.* ]] && extension=${spec#FILE.} && extension=${extension%...}
+    [[ $shape == FILE.* ]] && extension=${shape#FILE.} && extension=${extension%...}
     if [[ $option == --output || $option == --device ]]; then
       words=(/dev/usb/lp*)
       [[ -e ${words[0]} ]] || words=()
@@ -107,9 +107,9 @@ _pellicar_cli_value() {
   *)
     # Choices are lower-case words separated by "|"; upper-case words
     # (SSID, KEY, MM, A.B.C.D) are for the user to type.
-    if [[ $spec == *"|"* ]]; then
+    if [[ $shape == *"|"* ]]; then
       local choice
-      IFS='|' read -ra words <<<"$spec"
+      IFS='|' read -ra words <<<"$shape"
       for choice in "${words[@]}"; do
         [[ $choice =~ [A-Z] ]] && words=() && break
       done
@@ -181,11 +181,11 @@ _pellicar_cli() {
   fi
 
   # The command's next word: the union of what its synopses allow at that
-  # place; a spec ending in "..." repeats.
-  local n spec
-  while IFS=$'\t' read -r _ n spec; do
-    if ((n == positional + 1)) || { [[ $spec == *... ]] && ((n <= positional + 1)); }; then
-      _pellicar_cli_value "$tool" "" "$spec" "$cur"
+  # place; a shape ending in "..." repeats.
+  local n shape
+  while IFS=$'\t' read -r _ n shape; do
+    if ((n == positional + 1)) || { [[ $shape == *... ]] && ((n <= positional + 1)); }; then
+      _pellicar_cli_value "$tool" "" "$shape" "$cur"
     fi
   done < <(awk -F'\t' '$1 == "pos"' <<<"$known")
   return 0
