@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test test-sanitizers format format-check clean screenshot
+.PHONY: all deps configure build run test test-sanitizers format format-check clean screenshot package
 
 all: build
 
@@ -23,6 +23,10 @@ run: build
 
 test: build
 	@scripts/run-tests $(BUILD_DIR)
+
+# The Debian package, in the build folder: pellicar_VERSION_ARCH.deb.
+package: build
+	@cmake --build $(BUILD_DIR) --target package
 
 # The suite under AddressSanitizer+UBSan, and the serial and TCP tests
 # (the ones with threads and asynchronous notifications) under
@@ -45,6 +49,7 @@ format-check: configure
 clean:
 	rm -rf $(BUILD_DIR) $(BUILD_DIR)-asan $(BUILD_DIR)-tsan
 
-# A picture of the window under a virtual display, for the README.
+# Pictures of the window under a virtual display, for the README.
 screenshot: build
 	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/main-window.png 0
+	xvfb-run -a $(BUILD_DIR)/tools/pellicar-screenshot docs/firmware-upload.png 4 slow-printer upload=16

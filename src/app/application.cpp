@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QStyleFactory>
 
 namespace pellicar {
@@ -32,9 +33,21 @@ void LoadWindowFaces() {
   }
 }
 
+QIcon WindowIcon() {
+  QIcon icon;
+  for (const char *size : {"48", "256"})
+    icon.addFile(QStringLiteral(":/icons/%1.png").arg(QLatin1String(size)));
+  return icon;
+}
+
 void SetUpApplication(QApplication &app) {
+  // Only the name: a display name would be appended by Qt to every window
+  // title (" — Pellicar"), while each window carries its caption alone.
   app.setApplicationName(ApplicationTitle());
-  app.setApplicationDisplayName(ApplicationTitle());
+  // The desktop entry's name, so that a desktop matches the window to its
+  // menu entry and icon.
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.pellicar.Pellicar"));
+  QApplication::setWindowIcon(WindowIcon());
   if (QStyle *fusion = QStyleFactory::create(QStringLiteral("Fusion")))
     QApplication::setStyle(fusion);
   LoadWindowFaces();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QIcon>
 
 namespace pellicar {
 
@@ -25,8 +26,12 @@ private:
 // the toolkit falls back to its default sans-serif face.
 void LoadWindowFaces();
 
+// The program's icon, rendered at build time from the same drawing as the
+// icons installed for the menu entry.
+QIcon WindowIcon();
+
 // Settings every instance of the program shares, tests included: title,
-// style, faces.
+// icon, style, faces.
 void SetUpApplication(QApplication &app);
 
 } // namespace pellicar

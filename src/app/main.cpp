@@ -2,16 +2,22 @@
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
 #include "app/message_box.h"
+#include "app/start_options.h"
+#include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 
-#include <QDeadlineTimer>
-#include <QEventLoop>
-#include <QTimer>
-
 int main(int argc, char **argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i)
+    arguments << QString::fromLocal8Bit(argv[i]);
+  if (const std::optional<int> answered = pellicar::AnswerStartOptions(arguments))
+    return *answered;
+
   pellicar::QtMessageBoxes boxes;
   pellicar::QtFileDialogs fileDialogs;
   pellicar::TApplication app(argc, argv, boxes);
+  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(app.arguments().mid(1)))
+    return *refused;
 
   int status = 0;
   {
@@ -23,14 +29,18 @@ int main(int argc, char **argv) {
     form.show();
     status = app.exec();
   }
-  // A connection closed with the window still hands its last bytes to the
-  // printer and waits for the printer's side to close (about a second at
-  // most), so that nothing sent before the close is lost.
-  QDeadlineTimer deadline(1500);
-  while (pellicar::TClientSocket::ClosingConnections() > 0 && !deadline.hasExpired()) {
-    QEventLoop loop;
-    QTimer::singleShot(20, &loop, &QEventLoop::quit);
-    loop.exec();
+  // A connection closed with the window still hands what was accepted to
+  // the printer for as long as the printer takes it (each close gives up
+  // after a few seconds without progress); what it did not get is said.
+  const qint64 undelivered = pellicar::TClientSocket::FinishClosingConnections();
+  if (undelivered > 0) {
+    pellicar::MessageBoxRequest box;
+    box.text = QStringLiteral("The printer did not receive the last %1 bytes sent to it: "
+                              "it stopped taking data before the program ended.")
+                   .arg(pellicar::TTransferProgress::Count(undelivered));
+    box.caption = QStringLiteral("Error");
+    box.icon = pellicar::MsgIcon::Error;
+    boxes.Show(nullptr, box);
   }
   return status;
 }

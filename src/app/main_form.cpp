@@ -17,6 +17,7 @@
 #include "ui_main_form.h"
 
 #include <QBuffer>
+#include <QCloseEvent>
 #include <QDeadlineTimer>
 #include <QLabel>
 #include <QListView>
@@ -72,6 +73,9 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   cm1->OnRequestHangup = [this](TComm &sender) {
     Guarded(*services_.boxes, this, [&] { cm1RequestHangup(sender); });
   };
+  cm1->OnSendDataDiscarded = [this](TComm &sender, quint64 byteCount) {
+    Guarded(*services_.boxes, this, [&] { cm1SendDataDiscarded(sender, byteCount); });
+  };
 
   clntsckt1 = services_.resolver ? std::make_unique<TClientSocket>(nullptr, services_.resolver)
                                  : std::make_unique<TClientSocket>();
@@ -98,6 +102,18 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   statusPanel_ = new QLabel(ui->statAll);
   statusPanel_->setObjectName(QStringLiteral("statAllPanel0"));
   ui->statAll->addWidget(statusPanel_, 1);
+  transfer_ = std::make_unique<TTransferProgress>(ui->statAll);
+  TCustomWinSocket *socket = &clntsckt1->Socket();
+  connect(socket, &TCustomWinSocket::StreamProgress, this,
+          [this](qint64 sent, qint64 total) { clntsckt1StreamProgress(sent, total); });
+  connect(socket, &TCustomWinSocket::StreamFinished, this,
+          [this](bool delivered, qint64 acknowledged, qint64 total) {
+            Guarded(*services_.boxes, this,
+                    [&] { clntsckt1StreamFinished(delivered, acknowledged, total); });
+          });
+  connect(socket, &TCustomWinSocket::CloseFinished, this, [this](qint64 undelivered) {
+    Guarded(*services_.boxes, this, [&] { clntsckt1CloseFinished(undelivered); });
+  });
 
   ui->cbbCodePage->setItemDelegate(new FixedHeightDelegate(16, ui->cbbCodePage));
   ui->cbbCodePage->view()->setItemDelegate(ui->cbbCodePage->itemDelegate());
@@ -139,7 +155,9 @@ TForm1::~TForm1() {
   FormDestroy();
   // The components raise no events into a window being destroyed.
   cm1->OnRequestHangup = nullptr;
+  cm1->OnSendDataDiscarded = nullptr;
   *static_cast<TSocketEvents *>(clntsckt1.get()) = TSocketEvents();
+  clntsckt1->Socket().disconnect(this);
 }
 
 QString TForm1::StatusText() const { return statusPanel_->text(); }
@@ -148,6 +166,22 @@ void TForm1::SetStatusText(const QString &text) { statusPanel_->setText(text); }
 
 QString TForm1::ClockText(const QDateTime &moment) {
   return moment.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+void TForm1::closeEvent(QCloseEvent *event) {
+  bool close = true;
+  Guarded(*services_.boxes, this, [&] {
+    if (!transfer_->Running())
+      return;
+    const QString question =
+        transfer_->RunningText() + QStringLiteral(" Abandon it and close the window?");
+    close = ShowBox(question, transfer_->Action().caption, MsgIcon::Warning, MsgButtons::YesNo) ==
+            MsgResult::Yes;
+  });
+  if (close)
+    event->accept();
+  else
+    event->ignore();
 }
 
 void TForm1::Bind(QAbstractButton *button, void (TForm1::*handler)()) {
@@ -432,46 +466,78 @@ const QString kCanNotUseComPort = QStringLiteral("Can not Use COM Port !");
 
 // ---- Download tab: stream actions ----
 
+bool TForm1::RefuseWhileTransferRuns(const StreamAction &action) {
+  if (!transfer_->Running())
+    return false;
+  ShowBox(transfer_->RunningText() + QStringLiteral(" Wait until it has ended."), action.caption,
+          MsgIcon::Error);
+  return true;
+}
+
+bool TForm1::StartTransfer(const StreamAction &action, const QByteArray &stream) {
+  // The bar is up before the hand-over, which sends the first pieces at once.
+  transfer_->Begin(action, stream.size());
+  bool taken = false;
+  try {
+    taken = clntsckt1->Socket().BeginStreamSend(ReaderOver(stream));
+  } catch (...) {
+    // A first piece that failed ended the transfer, and its end was
+    // reported; the abort goes on to end the handler.
+    transfer_->End();
+    throw;
+  }
+  if (!taken) {
+    transfer_->End();
+    ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error);
+  }
+  return taken;
+}
+
+void TForm1::ShowBoxLater(const QString &text, const QString &caption, MsgIcon icon) {
+  QTimer::singleShot(0, this, [this, text, caption, icon] {
+    Guarded(*services_.boxes, this, [&] { ShowBox(text, caption, icon); });
+  });
+}
+
 void TForm1::btnDownloadLOGOClick() {
+  const StreamAction action = StreamAction::LogoDownload();
+  if (RefuseWhileTransferRuns(action))
+    return;
   if (const auto refusal = logos_.CheckDownload()) {
     ShowBox(refusal->text, refusal->caption, MsgIcon::Error);
     return;
   }
   const QByteArray stream = logos_.DownloadStream();
   const ChannelState state = ActiveChannels();
-  const QString caption = QStringLiteral("Download LOGO");
-  bool taken = false;
+  bool spoolerSent = false;
   // Each channel reads its own copy from the start.
   if (state.spoolerSelected) {
     const std::unique_ptr<QIODevice> copy = ReaderOver(stream);
     BeginSpoolerAction();
-    const bool sent =
-        SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("LOGO TO NVRAM"), *copy);
-    taken = sent || taken;
-    if (sent)
-      ShowBox(QStringLiteral("OK!"), caption, MsgIcon::Information);
+    spoolerSent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
+    if (spoolerSent)
+      ShowBox(QStringLiteral("OK!"), action.caption, MsgIcon::Information);
     else
-      ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+      ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error);
     ReportUnsettledJobs();
   }
-  if (state.tcpConnected) {
-    // Refused while an earlier transfer still runs.
-    const bool handedOver = clntsckt1->Socket().BeginStreamSend(ReaderOver(stream));
-    taken = handedOver || taken;
-    if (handedOver)
-      ShowBox(QStringLiteral("OK!"), caption, MsgIcon::Information);
-    else
-      ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
-  }
+  const bool transferring = state.tcpConnected && StartTransfer(action, stream);
   if (state.serialOpen)
     SetStatusText(kCanNotUseComPort);
+  else if (spoolerSent)
+    SetStatusText(OutcomeText(DispatchOutcome::Complete));
+  else if (transferring)
+    return; // the outcome follows when the printer has every byte
   else if (state.spoolerSelected || state.tcpConnected)
-    SetStatusText(OutcomeText(taken ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
+    SetStatusText(OutcomeText(DispatchOutcome::SendFailed));
   else
     SetStatusText(OutcomeText(DispatchOutcome::NoChannel));
 }
 
 void TForm1::btnUpdateFWClick() {
+  const StreamAction action = StreamAction::FirmwareUpload();
+  if (RefuseWhileTransferRuns(action))
+    return;
   const FirmwareStep step = firmware_.PrepareUpload(ui->edtFirmwareFile->text());
   if (step.ShowsError()) {
     ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
@@ -479,23 +545,59 @@ void TForm1::btnUpdateFWClick() {
       ui->edtFirmwareFile->clear();
     return;
   }
-  const QString caption = QStringLiteral("Update");
-  ShowBox(QStringLiteral("Keep The Printer Connected Then Press OK!"), caption, MsgIcon::Warning,
-          MsgButtons::Ok, MsgModality::System);
-  // The sending starts when the warning is closed, on the channels active then.
+  ShowBox(QStringLiteral("Keep The Printer Connected Then Press OK!"), action.caption,
+          MsgIcon::Warning, MsgButtons::Ok, MsgModality::System);
+  // The sending starts when the warning is closed, on the channels active
+  // then; a transfer started meanwhile (the box does not stop the event
+  // loop) is not doubled.
+  if (RefuseWhileTransferRuns(action))
+    return;
   const ChannelState state = ActiveChannels();
   if (state.spoolerSelected) {
     // One synchronous job: its outcome is known here.
     const std::unique_ptr<QIODevice> copy = ReaderOver(step.upload);
     BeginSpoolerAction();
-    const bool sent = SendRawStream(*spooler_, SelectedPrinter(), QStringLiteral("update"), *copy);
+    const bool sent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
     SetStatusText(OutcomeText(sent ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
     ReportUnsettledJobs();
   }
-  if (state.tcpConnected && !clntsckt1->Socket().BeginStreamSend(ReaderOver(step.upload)))
-    ShowBox(QStringLiteral("Error!"), caption, MsgIcon::Error);
+  if (state.tcpConnected)
+    StartTransfer(action, step.upload);
   if (state.serialOpen)
     SetStatusText(kCanNotUseComPort);
+}
+
+// A connection closed in order ("Disconnect", a change of port, the printer
+// closing) has finished closing. What it had accepted but could not hand to
+// the printer is not dropped in silence.
+void TForm1::clntsckt1CloseFinished(qint64 undelivered) {
+  if (undelivered <= 0)
+    return;
+  ShowBoxLater(QStringLiteral("The last %1 bytes sent to the printer did not reach it before "
+                              "the connection closed.")
+                   .arg(TTransferProgress::Count(undelivered)),
+               QStringLiteral("Error"), MsgIcon::Error);
+}
+
+void TForm1::clntsckt1StreamProgress(qint64 sent, qint64 total) { transfer_->Advance(sent, total); }
+
+// The connection released the stream: delivered only when the printer's
+// side acknowledged every byte, whichever way it ended otherwise (a send
+// error, the printer closing or resetting, "Disconnect", a change of port).
+void TForm1::clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total) {
+  if (!transfer_->Running())
+    return;
+  const StreamAction action = transfer_->Action();
+  transfer_->End();
+  if (delivered) {
+    SetStatusText(OutcomeText(DispatchOutcome::Complete));
+    if (action.confirmsWithBox)
+      ShowBoxLater(QStringLiteral("OK!"), action.caption, MsgIcon::Information);
+    return;
+  }
+  SetStatusText(OutcomeText(DispatchOutcome::SendFailed));
+  ShowBoxLater(TTransferProgress::StoppedText(action, acknowledged, total), QStringLiteral("Error"),
+               MsgIcon::Error);
 }
 
 // ---- port selection and connection ----
@@ -583,6 +685,14 @@ void TForm1::cm1RequestHangup(TComm &) {
   SerialOpen = false;
   ui->btnOpenCOM->setText(QStringLiteral("Open"));
   ShowBox(QStringLiteral("Serial Port Error"), QStringLiteral("Error"), MsgIcon::Error);
+}
+
+// Closing the port threw away commands the line could not take in time
+// (the printer stopped reading, or far more was queued than the line's
+// speed lets out within the close's bound).
+void TForm1::cm1SendDataDiscarded(TComm &, quint64 byteCount) {
+  ShowBox(QStringLiteral("%1 bytes were not written to the serial port").arg(byteCount),
+          QStringLiteral("Error"), MsgIcon::Error);
 }
 
 } // namespace pellicar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/message_box.h"
+#include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 #include "channels/comm.h"
 #include "channels/command_sequence.h"
@@ -18,6 +19,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QCloseEvent;
 class QLabel;
 class QTimer;
 
@@ -64,6 +66,11 @@ public:
   // The clock's text for a moment: "yyyy-mm-dd hh:mm:ss".
   static QString ClockText(const QDateTime &moment);
 
+protected:
+  // While a transfer runs, asks whether to abandon it; "No" keeps the
+  // window open and the transfer going.
+  void closeEvent(QCloseEvent *event) override;
+
 private:
   void FormCreate();
   void FormDestroy();
@@ -104,6 +111,11 @@ private:
   void clntsckt1Disconnect(TCustomWinSocket &socket);
   void clntsckt1Error(TCustomWinSocket &socket, TErrorEvent errorEvent, int &errorCode);
   void cm1RequestHangup(TComm &sender);
+  void cm1SendDataDiscarded(TComm &sender, quint64 byteCount);
+  // The stream transfer on the connection: its progress and its end.
+  void clntsckt1StreamProgress(qint64 sent, qint64 total);
+  void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  void clntsckt1CloseFinished(qint64 undelivered);
 
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer
@@ -124,6 +136,17 @@ private:
   MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
                     MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner);
 
+  // Refuses a stream action with a box while an earlier transfer runs.
+  bool RefuseWhileTransferRuns(const StreamAction &action);
+  // Hands a copy of `stream` to the connection and follows it with the
+  // progress bar. False (after an "Error!" box) when the connection did not
+  // take it.
+  bool StartTransfer(const StreamAction &action, const QByteArray &stream);
+  // Shows a box once the current event has been handled: the end of a
+  // transfer is reported from inside the connection's own work, which a
+  // modal box must not hold up.
+  void ShowBoxLater(const QString &text, const QString &caption, MsgIcon icon);
+
   // Connects a button's click to a handler that runs inside the guard.
   void Bind(QAbstractButton *button, void (TForm1::*handler)());
   void RunGuarded(void (TForm1::*handler)());
@@ -135,6 +158,7 @@ private:
   std::unique_ptr<TComm> cm1;
   std::unique_ptr<TClientSocket> clntsckt1;
   QLabel *statusPanel_ = nullptr;
+  std::unique_ptr<TTransferProgress> transfer_;
   QTimer *tmr1 = nullptr;
 
   // Logo storage and firmware state.

@@ -1,7 +1,7 @@
 #include "channels/client_socket.h"
 
+#include "channels/closing_connection.h"
 #include "channels/socket_error.h"
-#include "platform/tcp_socket.h"
 
 namespace pellicar {
 
@@ -68,6 +68,8 @@ void TClientSocket::SetExceptionHandler(TExceptionHandler handler) {
   socket_->SetExceptionHandler(std::move(handler));
 }
 
-int TClientSocket::ClosingConnections() { return OrderlyClosesPending(); }
+int TClientSocket::ClosingConnections() { return TClosingConnection::Pending(); }
+
+qint64 TClientSocket::FinishClosingConnections() { return TClosingConnection::FinishAll(); }
 
 } // namespace pellicar

@@ -64,10 +64,14 @@ public:
   // swallowed, other errors are logged.
   void SetExceptionHandler(TExceptionHandler handler);
 
-  // Connections of this thread still closing in order (the printer has not
-  // closed its side yet, for at most about a second). A program about to
-  // exit may run the event loop until this is 0.
+  // Connections of this thread still closing in order, including those of
+  // components already destroyed.
   static int ClosingConnections();
+  // Runs the event loop until every connection of this thread still
+  // closing in order has ended (each close gives up once its printer makes
+  // no progress for a few seconds), and returns how many accepted bytes
+  // they did not deliver. For a program about to exit.
+  static qint64 FinishClosingConnections();
 
 private:
   void CheckInactive() const;

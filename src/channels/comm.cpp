@@ -4,6 +4,7 @@
 #include "channels/hidden_window.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace pellicar {
@@ -11,7 +12,18 @@ namespace pellicar {
 namespace {
 
 constexpr quint32 kQueueSize = 4096;
+// The longest ClosePort waits for each thread, the write thread's wait for
+// its output to go out included.
 constexpr int kThreadStopMs = 10000;
+// What a stopped thread needs to end: each of its waits includes the stop
+// signal, so it ends within milliseconds; this leaves room on a loaded
+// machine.
+constexpr int kThreadEndMs = 500;
+// The longest wait for queued output at close: the write thread's share,
+// less the time it needs to end afterwards.
+constexpr int kDrainLimitMs = kThreadStopMs - kThreadEndMs;
+// Added to the time the output needs at the line's speed: the driver and
+// the UART hold a little more than they report.
 constexpr int kDrainGraceMs = 1000;
 
 [[noreturn]] void Fail(const char *message) { throw ECommsError(QString::fromLatin1(message)); }
@@ -33,7 +45,10 @@ TComm::TComm(TSerialDeviceOpener opener)
   TCommReporter::SendDataEmpty();
 }
 
-TComm::~TComm() { ClosePort(); }
+TComm::~TComm() {
+  OnSendDataDiscarded = nullptr;
+  ClosePort();
+}
 
 void TComm::LoadFormValues() {
   SetCommName(QStringLiteral("COM4"));
@@ -66,7 +81,12 @@ void TComm::OpenPort() {
     Fail("Unable to create event");
   }
 
-  readThread_ = std::make_unique<TReadThread>(*device_, *stop_, *reports_);
+  quint32 lineEvents = 0;
+  if (OnReceiveError)
+    lineEvents |= comm_event::kErr;
+  if (OnModemStateChange)
+    lineEvents |= comm_event::kRlsd | comm_event::kRing;
+  readThread_ = std::make_unique<TReadThread>(*device_, *stop_, *reports_, lineEvents);
   if (!readThread_->Start()) {
     readThread_.reset();
     ReleasePort();
@@ -88,13 +108,17 @@ void TComm::ClosePort() {
     return;
   // What was queued still goes out (a command sent just before the close
   // must reach the printer), within the time the line needs for it.
+  const auto start = std::chrono::steady_clock::now();
   const bool drained = writeThread_ && writeThread_->Drain(DrainBoundMs());
+  const auto drainMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count();
   StopReadThread();
-  // Purged only when output was left behind: once the driver has sent
-  // everything, a purge could only discard what the other side has not yet
-  // read.
-  StopWriteThread(!drained);
+  const quint64 discarded =
+      StopWriteThread(drained, int(std::max<long long>(kThreadStopMs - drainMs, kThreadEndMs)));
   ReleasePort();
+  if (discarded > 0 && OnSendDataDiscarded)
+    OnSendDataDiscarded(*this, discarded);
 }
 
 void TComm::StopReadThread() {
@@ -106,14 +130,22 @@ void TComm::StopReadThread() {
   readThread_.reset(); // waits until the thread has ended
 }
 
-void TComm::StopWriteThread(bool purge) {
+// The stop signal ends a write in progress, so the thread has ended before
+// the purge, and what the driver held can be counted first. Purged only
+// when output was left behind: once the driver has sent everything, a purge
+// could only discard what the other side has not yet read.
+quint64 TComm::StopWriteThread(bool drained, int timeoutMs) {
   if (!writeThread_)
-    return;
+    return 0;
   stop_->Set();
-  if (purge)
+  writeThread_->WaitFor(timeoutMs);
+  quint64 discarded = writeThread_->UnwrittenBytes();
+  if (!drained) {
+    discarded += device_->PendingOutput();
     device_->Purge(comm_purge::kTxAbort | comm_purge::kTxClear);
-  writeThread_->WaitFor(kThreadStopMs);
+  }
   writeThread_.reset();
+  return discarded;
 }
 
 void TComm::ReleasePort() {
@@ -124,13 +156,17 @@ void TComm::ReleasePort() {
   window_->DiscardPosted();
 }
 
+// From the line as the driver set it up: a speed it refused is not the
+// line's speed.
 int TComm::DrainBoundMs() const {
-  const quint64 bytes = quint64(writeThread_->PendingBytes()) + device_->PendingOutput();
-  const quint64 bitsPerChar = 1 + (quint64(byteSize_) + 5) + (parity_ != TParity::None ? 1 : 0) +
-                              (stopBits_ == TStopBits::_1 ? 1 : 2);
-  const quint64 baud = std::max<quint32>(baudRate_, 1);
-  const quint64 ms = bytes * bitsPerChar * 1000 / baud + 1 + kDrainGraceMs;
-  return int(std::min<quint64>(ms, quint64(std::numeric_limits<int>::max())));
+  TCommState line;
+  if (!device_->GetState(line) || line.BaudRate == 0)
+    return kDrainLimitMs;
+  const quint64 bytes = quint64(writeThread_->UnwrittenBytes()) + device_->PendingOutput();
+  const quint64 bitsPerChar =
+      1 + quint64(line.ByteSize) + (line.Parity != 0 ? 1 : 0) + (line.StopBits == 0 ? 1 : 2);
+  const quint64 ms = bytes * bitsPerChar * 1000 / line.BaudRate + 1 + kDrainGraceMs;
+  return int(std::min<quint64>(ms, kDrainLimitMs));
 }
 
 bool TComm::SendData(const char *buffer, quint16 length) {

@@ -39,6 +39,7 @@ using TReceiveErrorEvent = std::function<void(TComm &sender, quint32 eventMask)>
 using TModemStateChangeEvent = std::function<void(TComm &sender, quint32 modemEvent)>;
 using TNotifyEvent = std::function<void(TComm &sender)>;
 using TSendDataEmptyEvent = std::function<void(TComm &sender)>;
+using TSendDataDiscardedEvent = std::function<void(TComm &sender, quint64 byteCount)>;
 
 // Opens the device behind a port name; the platform's OpenSerialDevice
 // unless a test injects another.
@@ -58,7 +59,9 @@ public:
   TComm();
   explicit TComm(TSerialDeviceOpener opener);
   // Closes the port first when it is open: no thread outlives the
-  // component.
+  // component. No event is raised from here, as whoever handles them may
+  // be gone: an owner that wants to hear what the close threw away calls
+  // ClosePort itself first.
   ~TComm();
   TComm(const TComm &) = delete;
   TComm &operator=(const TComm &) = delete;
@@ -68,7 +71,11 @@ public:
   void LoadFormValues();
 
   // Opens CommName exactly as stored, exclusively, applies the timeouts
-  // and then the line settings, and starts both threads. Raises
+  // and then the line settings, and starts both threads. The read thread
+  // watches only the line events whose handler is assigned now (line
+  // errors for OnReceiveError, carrier detect and ring for
+  // OnModemStateChange): on Linux the modem lines can only be looked at
+  // periodically, which wakes the process ten times a second. Raises
   // ECommsError with one of the messages below and leaves the component
   // closed with nothing allocated (except for the first, which leaves an
   // open port as it was):
@@ -80,17 +87,25 @@ public:
 
   // Nothing when closed. Otherwise lets the write thread write what is
   // queued and the driver send it, for at most the time those bytes need
-  // at the line's speed plus one second; then stops both threads (each
-  // waited for up to 10 s), closes the port and drops the reports of the
-  // threads not yet handled.
+  // at the speed the driver applied, plus one second, and never beyond the
+  // write thread's 10 s; then stops both threads, closes the port and
+  // drops the reports of the threads not yet handled. Blocks at most 10 s
+  // for each thread, the wait for the output included. Output left
+  // behind is thrown away and counted: OnSendDataDiscarded is raised,
+  // after the port has closed, with the bytes accepted by SendData that
+  // were never written or that the driver still held (a driver that
+  // cannot tell what it holds, such as a pseudo terminal's, counts them as
+  // written).
   void ClosePort();
 
   bool Opened() const { return device_ != nullptr; }
 
   // Queues a copy of the bytes to the write thread; true when it was
   // queued (not when written: a failed write shows only as
-  // OnRequestHangup). False when the port is closed, the length is 0, or
-  // the write thread has given up. Requests are written in call order.
+  // OnRequestHangup). False, taking nothing, when the port is closed, the
+  // length is 0, the write thread has given up, or it would then hold more
+  // than a mebibyte unwritten (TWriteThread::kQueueLimit). Requests are
+  // written in call order.
   bool SendData(const char *buffer, quint16 length);
   // The same for a whole array; false for more than 65 535 bytes.
   bool SendData(const QByteArray &bytes);
@@ -174,10 +189,11 @@ public:
   // is valid during the call only and has a 0 byte after its last byte.
   // The component never closes the port by itself on a hang-up request.
   TReceiveDataEvent OnReceiveData;
-  TReceiveErrorEvent OnReceiveError;         // eventMask: comm_error flags
-  TModemStateChangeEvent OnModemStateChange; // 8 carrier detect, 4 ring
-  TNotifyEvent OnRequestHangup;              // a thread met a failure
-  TSendDataEmptyEvent OnSendDataEmpty;       // the write queue ran empty
+  TReceiveErrorEvent OnReceiveError;           // eventMask: comm_error flags
+  TModemStateChangeEvent OnModemStateChange;   // 8 carrier detect, 4 ring
+  TNotifyEvent OnRequestHangup;                // a thread met a failure
+  TSendDataEmptyEvent OnSendDataEmpty;         // the write queue ran empty
+  TSendDataDiscardedEvent OnSendDataDiscarded; // ClosePort threw output away
 
 private:
   template <typename T> void SetStateValue(T &field, T value) {
@@ -193,7 +209,7 @@ private:
     ApplyCommTimeouts();
   }
   void StopReadThread();
-  void StopWriteThread(bool purge);
+  quint64 StopWriteThread(bool drained, int timeoutMs);
   void ReleasePort();
   int DrainBoundMs() const;
   void HandleReport(QEvent &event);

@@ -91,7 +91,7 @@ TReadThread::~TReadThread() { Join(); }
 void TReadThread::Run() {
   // Received characters are not among the watched events: input is taken
   // by the pending read alone.
-  if (!port_.SetEventMask(comm_event::kRlsd | comm_event::kErr | comm_event::kRing)) {
+  if (!port_.SetEventMask(lineEvents_)) {
     reports_.PostHangup();
   } else {
     bool going = true;
@@ -190,12 +190,12 @@ bool TWriteThread::Drain(int timeoutMs) {
   lock.lock();
   drained_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                     [&] { return drainsDone_ >= ticket || closed_; });
-  return drainsDone_ >= ticket;
+  return drainsDone_ >= ticket && lastDrainSent_;
 }
 
-std::size_t TWriteThread::PendingBytes() const {
+std::size_t TWriteThread::UnwrittenBytes() const {
   std::lock_guard<std::mutex> lock(queueLock_);
-  return pendingBytes_;
+  return unwrittenBytes_;
 }
 
 bool TWriteThread::Queue(Request request) {
@@ -203,9 +203,10 @@ bool TWriteThread::Queue(Request request) {
     return false;
   {
     std::lock_guard<std::mutex> lock(queueLock_);
-    if (closed_)
+    const std::size_t size = std::size_t(request.bytes.size());
+    if (closed_ || size > kQueueLimit - unwrittenBytes_)
       return false;
-    pendingBytes_ += std::size_t(request.bytes.size());
+    unwrittenBytes_ += size;
     queue_.push_back(std::move(request));
   }
   wake_->Set();
@@ -221,21 +222,18 @@ bool TWriteThread::Take(Request &request) {
   return true;
 }
 
+// What is dropped here stays counted as unwritten.
 void TWriteThread::Close() {
   std::lock_guard<std::mutex> lock(queueLock_);
   closed_ = true;
   queue_.clear();
-  pendingBytes_ = 0;
   drained_.notify_all();
 }
 
+// The thread does not purge the driver's output queue when it ends: the
+// stop signal alone ends a write in progress here, and the close first
+// counts what the driver still holds, then purges it.
 void TWriteThread::Run() {
-  // Whether the thread leaves output behind that must not go out later.
-  // Stopped while idle, it has written everything and the close has
-  // waited for the driver to send it: a purge then could only throw away
-  // what the other side has not yet read (a pseudo terminal's is gone
-  // with it).
-  bool purge = true;
   if (!wake_) {
     reports_.PostHangup();
   } else {
@@ -247,10 +245,8 @@ void TWriteThread::Run() {
           reports_.PostSendDataEmpty();
         notify = false;
         const int woken = WaitForSignals({&stop_, wake_.get()}, -1);
-        if (woken == 0) {
-          purge = false;
+        if (woken == 0)
           break;
-        }
         if (woken == 1)
           continue;
         reports_.PostHangup();
@@ -260,24 +256,18 @@ void TWriteThread::Run() {
       if (stop_.IsSet())
         break;
       if (request.drain) {
-        port_.WaitUntilSent(stop_);
+        const bool sent = port_.WaitUntilSent(stop_) == TIoStatus::Ok;
         std::lock_guard<std::mutex> lock(queueLock_);
         ++drainsDone_;
+        lastDrainSent_ = sent;
         drained_.notify_all();
         continue;
       }
-      const bool written = WriteBlock(request.bytes);
-      {
-        std::lock_guard<std::mutex> lock(queueLock_);
-        pendingBytes_ -= std::min(pendingBytes_, std::size_t(request.bytes.size()));
-      }
-      if (!written)
+      if (!WriteBlock(request.bytes))
         break;
       notify = true;
     }
   }
-  if (purge)
-    port_.Purge(comm_purge::kTxAbort | comm_purge::kTxClear);
   Close();
 }
 
@@ -287,9 +277,12 @@ bool TWriteThread::WriteBlock(const QByteArray &bytes) {
   while (offset < length) {
     std::size_t written = 0;
     switch (port_.Write(bytes.constData() + offset, length - offset, written, stop_)) {
-    case TIoStatus::Ok:
+    case TIoStatus::Ok: {
       offset += written;
+      std::lock_guard<std::mutex> lock(queueLock_);
+      unwrittenBytes_ -= std::min(unwrittenBytes_, written);
       break;
+    }
     case TIoStatus::Stopped:
     case TIoStatus::Closed:
       return false;

@@ -116,14 +116,17 @@ private:
   bool ended_ = false;
 };
 
-// Keeps one read pending on the port together with a wait for line events
-// (carrier detect, ring, line errors), and reports what they bring, until
-// the stop signal is set or a failure ends it (after a hang-up report).
-// Input is read in blocks of at most 2048 bytes.
+// Keeps one read pending on the port together with a wait for the line
+// events in `lineEvents` (comm_event bits: carrier detect, ring, line
+// errors), and reports what they bring, until the stop signal is set or a
+// failure ends it (after a hang-up report). Input is read in blocks of at
+// most 2048 bytes.
 class TReadThread final : public TCommThread {
 public:
   static constexpr std::size_t kBlockSize = 2048;
-  using TCommThread::TCommThread;
+  TReadThread(TSerialDevice &port, const TSerialSignal &stop, TCommReporter &reports,
+              quint32 lineEvents)
+      : TCommThread(port, stop, reports), lineEvents_(lineEvents) {}
   ~TReadThread() override;
 
 protected:
@@ -133,21 +136,29 @@ private:
   bool FinishRead();
   bool HandleLineEvent(quint32 events);
 
+  const quint32 lineEvents_;
   char buffer_[kBlockSize];
 };
 
 // Writes the requests queued to it, each whole and in the order queued,
 // until the stop signal is set or a write fails (after a hang-up report).
 // Reports "send data empty" when it starts and each time its queue runs dry
-// after a write.
+// after a write. It leaves what the driver holds to its owner, which counts
+// it before it purges (see UnwrittenBytes).
 class TWriteThread final : public TCommThread {
 public:
+  // The most the thread holds unwritten. The window's largest command is a
+  // few hundred bytes; a mebibyte is over nine minutes of output at 19200
+  // baud, far more than a close could still send.
+  static constexpr std::size_t kQueueLimit = std::size_t(1) << 20;
+
   TWriteThread(TSerialDevice &port, const TSerialSignal &stop, TCommReporter &reports);
   ~TWriteThread() override;
 
   // Main thread. Queues a request; the thread owns the bytes from here on
-  // and releases them written or not. False when the thread has ended or
-  // its queue could not be set up.
+  // and releases them written or not. False, taking nothing, when the
+  // thread has ended, its queue could not be set up, or it would then hold
+  // more than kQueueLimit bytes unwritten.
   bool PostWrite(QByteArray bytes);
 
   // Main thread. Asks the thread to finish what is queued and wait until
@@ -155,8 +166,10 @@ public:
   // False at once when the thread has ended.
   bool Drain(int timeoutMs);
 
-  // Any thread: bytes queued and not yet written.
-  std::size_t PendingBytes() const;
+  // Any thread: bytes accepted and not handed to the driver: those queued,
+  // the rest of the request being written and, once the thread has ended,
+  // everything it dropped.
+  std::size_t UnwrittenBytes() const;
 
 protected:
   void Run() override;
@@ -176,10 +189,11 @@ private:
   mutable std::mutex queueLock_;
   std::condition_variable drained_;
   std::deque<Request> queue_;
-  std::size_t pendingBytes_ = 0;
+  std::size_t unwrittenBytes_ = 0;
   bool closed_ = false;
   quint64 drainsAsked_ = 0; // main thread, under queueLock_
   quint64 drainsDone_ = 0;
+  bool lastDrainSent_ = false; // the driver sent everything for the last drain
 };
 
 } // namespace pellicar

@@ -1,16 +1,18 @@
 #include "channels/custom_win_socket.h"
 
+#include "channels/closing_connection.h"
 #include "channels/socket_error.h"
 
 #include <QtDebug>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace pellicar {
 
 namespace {
 
 constexpr qint64 kPieceSize = 4096;
-// How long a close waits for the printer to close its side.
-constexpr int kCloseBoundMs = 1000;
 // The code OnError receives when there is neither a host nor an address.
 constexpr int kNoAddressCode = 1110;
 
@@ -30,10 +32,16 @@ private:
 
 TCustomWinSocket::TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObject *parent)
     : QObject(parent), resolver_(std::move(resolver)),
-      window_([this](QEvent &event) { Dispatch(event); }) {}
+      watch_([this] { LookAtDelivery(true); }, this),
+      closeStallLimitMs_(TClosingConnection::kStallLimitMs),
+      window_([this](QEvent &event) { Dispatch(event); }) {
+  connectTimer_.setSingleShot(true);
+  connect(&connectTimer_, &QTimer::timeout, this, [this] { OnConnectTimeout(); });
+}
 
 TCustomWinSocket::~TCustomWinSocket() {
   events_ = nullptr;
+  destroying_ = true;
   try {
     CloseAttempt(attempt_);
   } catch (...) {
@@ -52,6 +60,8 @@ QEvent::Type TCustomWinSocket::LookupEventType() {
 }
 
 bool TCustomWinSocket::StreamSending() const {
+  if (sentStream_)
+    return true;
   for (const Segment &segment : queue_)
     if (segment.stream)
       return true;
@@ -170,8 +180,15 @@ void TCustomWinSocket::StartLookup(bool service, const QString &name) {
   HostResolver::Done done = [window = &window_, token](const HostResolver::Result &result) {
     window->Post(new TPayloadEvent<LookupNote>(LookupEventType(), LookupNote{token, result}));
   };
-  lookup_ = service ? resolver_->LookupService(name, std::move(done))
-                    : resolver_->LookupHost(name, std::move(done));
+  int error = 0;
+  lookup_ = service ? resolver_->LookupService(name, std::move(done), error)
+                    : resolver_->LookupHost(name, std::move(done), error);
+  if (lookup_ == 0) {
+    // Nothing was started, so nothing is left to cancel.
+    lookupToken_ = 0;
+    throw ESocketError::ApiError(error, service ? QStringLiteral("WSAASyncGetServByName")
+                                                : QStringLiteral("WSAASyncGetHostByName"));
+  }
 }
 
 void TCustomWinSocket::ContinueAfterAddress(quint64 attempt) {
@@ -191,6 +208,19 @@ void TCustomWinSocket::ConnectNow(quint64 attempt) {
   const int error = socket_->Connect(address_, port_);
   if (error != 0)
     throw ESocketError::ApiError(error, QStringLiteral("connect"));
+  connectTimer_.start(connectTimeoutMs_);
+}
+
+// A connect that the kernel would go on retrying for minutes ends as one
+// that timed out.
+void TCustomWinSocket::OnConnectTimeout() {
+  if (attempt_ == 0 || connected_ || !socket_)
+    return;
+  try {
+    OnSocketNote(SocketNote{attempt_, TcpEvent::Connected, ETIMEDOUT});
+  } catch (...) {
+    HandleEscaped(std::current_exception());
+  }
 }
 
 void TCustomWinSocket::OnLookupNote(const LookupNote &note) {
@@ -227,6 +257,7 @@ void TCustomWinSocket::OnSocketNote(const SocketNote &note) {
   const quint64 attempt = attempt_;
   switch (note.event) {
   case TcpEvent::Connected: {
+    connectTimer_.stop();
     if (note.error != 0) {
       // The failed attempt's socket is of no further use: closed at once,
       // without OnDisconnect, since it never was connected.
@@ -242,10 +273,16 @@ void TCustomWinSocket::OnSocketNote(const SocketNote &note) {
       return;
     }
     connected_ = true;
+    handed_ = 0;
+    acknowledged_ = 0;
+    drainedReported_ = true;
     Raise(&TSocketEvents::OnConnect);
     return;
   }
   case TcpEvent::Writable:
+    // Room came from acknowledgements: the count is kept current while
+    // data flows, for a report should the connection break.
+    ReadAcknowledged();
     if (!ContinueStreamSend() && attempt_ == attempt && connected_)
       Raise(&TSocketEvents::OnWrite);
     return;
@@ -277,11 +314,17 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
     lookupToken_ = 0;
     lookup_ = 0;
   }
+  connectTimer_.stop();
+  watch_.Stop();
+  if (connected_)
+    ReadAcknowledged(); // the latest count for what is reported below
   // Everything is taken off the object before the event, so that a handler
   // that opens again starts from a clean state.
   std::unique_ptr<TcpSocket> socket = std::move(socket_);
   std::deque<Segment> queue = std::move(queue_);
   queue_.clear();
+  std::optional<SentStream> sent = sentStream_;
+  sentStream_.reset();
   const bool wasConnected = connected_;
   attempt_ = 0;
   connected_ = false;
@@ -290,36 +333,70 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
   address_ = 0;
   port_ = 0;
   service_.clear();
-  piece_.clear();
-  pieceSent_ = 0;
+  held_ = 0;
+  drainedReported_ = true;
 
   Raise(&TSocketEvents::OnDisconnect);
 
-  int error = 0;
-  bool droppedStream = false;
   if (wasConnected) {
-    // The printer still gets what was accepted before a stream; the stream
-    // and what was queued behind it belong to a transfer that is abandoned.
-    QByteArray unsent;
-    for (Segment &segment : queue) {
-      if (segment.stream)
-        break;
-      unsent.append(segment.bytes.constData() + segment.offset,
-                    segment.bytes.size() - segment.offset);
-    }
-    socket->CloseOrderly(std::move(unsent), kCloseBoundMs);
-  } else {
-    error = socket->Close();
+    CloseConnected(std::move(socket), std::move(queue), sent);
+    return;
   }
-  for (Segment &segment : queue)
-    if (segment.stream) {
-      segment.stream.reset();
-      droppedStream = true;
-    }
-  if (droppedStream)
-    emit StreamFinished(false);
+  const int error = socket ? socket->Close() : 0;
   if (error != 0)
     throw ESocketError::ApiError(error, QStringLiteral("closesocket"));
+}
+
+void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::deque<Segment> queue,
+                                      std::optional<SentStream> sent) {
+  // The printer still gets what was accepted before a stream; the stream
+  // being sent is abandoned, and what was queued behind it belongs to a
+  // transfer that is cut short: it is dropped and counted as undelivered.
+  QByteArray unsent;
+  qint64 dropped = 0;
+  const Segment *stream = nullptr;
+  for (Segment &segment : queue) {
+    if (segment.stream) {
+      stream = &segment;
+      continue;
+    }
+    const qsizetype left = segment.bytes.size() - segment.offset;
+    if (stream != nullptr)
+      dropped += left;
+    else
+      unsent.append(segment.bytes.constData() + segment.offset, left);
+  }
+  const qint64 handed = handed_;
+  const qint64 acknowledged = acknowledged_;
+  piece_.clear();
+  pieceSent_ = 0;
+  TClosingConnection *close = TClosingConnection::Start(std::move(socket), std::move(unsent),
+                                                        handed, acknowledged, closeStallLimitMs_);
+  if (stream != nullptr)
+    emit StreamFinished(false, AcknowledgedOf(stream->start, stream->sent), stream->total);
+  if (destroying_) {
+    // Nobody is left to hear how the close ends.
+    if (sent)
+      emit StreamFinished(false, AcknowledgedOf(sent->start, sent->sent), sent->total);
+    return;
+  }
+  ++closesPending_;
+  connect(close, &TClosingConnection::Finished, this,
+          [this, sent, dropped](qint64 undelivered, qint64 acknowledgedAtEnd) {
+            --closesPending_;
+            if (sent) {
+              const qint64 have =
+                  std::clamp<qint64>(acknowledgedAtEnd - sent->start, 0, sent->sent);
+              emit StreamFinished(have == sent->sent, have, sent->total);
+            }
+            emit CloseFinished(undelivered + dropped);
+          });
+}
+
+qint64 TCustomWinSocket::AcknowledgedOf(qint64 start, qint64 sent) const {
+  if (start < 0)
+    return 0;
+  return std::clamp<qint64>(acknowledged_ - start, 0, sent);
 }
 
 // ---- sending ----
@@ -327,7 +404,11 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
 int TCustomWinSocket::SendBytes(const void *buffer, int count) {
   if (!connected_ || sendFailed_ || buffer == nullptr || count <= 0)
     return 0;
+  // Checked before anything goes out, so that a refused call took nothing.
+  if (count > kHeldLimit - held_)
+    return -1;
   const char *data = static_cast<const char *>(buffer);
+  drainedReported_ = false;
   if (!queue_.empty()) {
     Enqueue(data, count);
     return count;
@@ -336,7 +417,7 @@ int TCustomWinSocket::SendBytes(const void *buffer, int count) {
   qint64 sent = 0;
   while (sent < count) {
     int error = 0;
-    const qint64 n = socket_->Send(data + sent, count - sent, error);
+    const qint64 n = Hand(data + sent, count - sent, error);
     if (n < 0) {
       FailSend(attempt, error, false);
       return -1;
@@ -347,6 +428,8 @@ int TCustomWinSocket::SendBytes(const void *buffer, int count) {
   }
   if (sent < count)
     Enqueue(data + sent, count - sent);
+  else
+    ExpectAcknowledgement();
   return count;
 }
 
@@ -355,6 +438,7 @@ int TCustomWinSocket::SendString(const QByteArray &text) {
 }
 
 void TCustomWinSocket::Enqueue(const char *data, qsizetype size) {
+  held_ += size;
   if (!queue_.empty() && !queue_.back().stream) {
     Segment &last = queue_.back();
     if (last.offset > last.bytes.size() / 2) {
@@ -369,6 +453,13 @@ void TCustomWinSocket::Enqueue(const char *data, qsizetype size) {
   queue_.push_back(std::move(segment));
 }
 
+qint64 TCustomWinSocket::Hand(const char *data, qint64 size, int &error) {
+  const qint64 n = socket_->Send(data, size, error);
+  if (n > 0)
+    handed_ += n;
+  return n;
+}
+
 bool TCustomWinSocket::BeginStreamSend(std::unique_ptr<QIODevice> &&stream) {
   if (!stream || !connected_ || sendFailed_ || StreamSending())
     return false;
@@ -376,6 +467,7 @@ bool TCustomWinSocket::BeginStreamSend(std::unique_ptr<QIODevice> &&stream) {
   segment.total = stream->isSequential() ? -1 : stream->size() - stream->pos();
   segment.stream = std::move(stream);
   queue_.push_back(std::move(segment));
+  drainedReported_ = false;
   if (queue_.size() == 1)
     Flush();
   // Otherwise it waits behind bytes that wait for room themselves.
@@ -394,28 +486,33 @@ void TCustomWinSocket::Flush() {
   // the outer run goes on with whatever was queued meanwhile.
   if (flushing_)
     return;
-  FlagGuard guard(flushing_);
-  const quint64 attempt = attempt_;
-  while (attempt_ == attempt && connected_ && !sendFailed_ && !queue_.empty()) {
-    Segment &front = queue_.front();
-    if (front.stream) {
-      if (!SendStream(attempt))
+  {
+    FlagGuard guard(flushing_);
+    const quint64 attempt = attempt_;
+    while (attempt_ == attempt && connected_ && !sendFailed_ && !queue_.empty()) {
+      Segment &front = queue_.front();
+      if (front.stream) {
+        if (!SendStream(attempt))
+          return;
+        continue;
+      }
+      int error = 0;
+      const qint64 n =
+          Hand(front.bytes.constData() + front.offset, front.bytes.size() - front.offset, error);
+      if (n < 0) {
+        FailSend(attempt, error, false);
         return;
-      continue;
+      }
+      if (n == 0)
+        return; // full: Writable follows
+      front.offset += n;
+      held_ -= n;
+      if (front.offset == front.bytes.size())
+        queue_.pop_front();
     }
-    int error = 0;
-    const qint64 n = socket_->Send(front.bytes.constData() + front.offset,
-                                   front.bytes.size() - front.offset, error);
-    if (n < 0) {
-      FailSend(attempt, error, false);
-      return;
-    }
-    if (n == 0)
-      return; // full: Writable follows
-    front.offset += n;
-    if (front.offset == front.bytes.size())
-      queue_.pop_front();
   }
+  if (queue_.empty())
+    ExpectAcknowledgement();
 }
 
 // Sends the stream at the front of the queue until it ends (true) or the
@@ -423,6 +520,8 @@ void TCustomWinSocket::Flush() {
 bool TCustomWinSocket::SendStream(quint64 attempt) {
   for (;;) {
     Segment &front = queue_.front();
+    if (front.start < 0)
+      front.start = handed_;
     if (pieceSent_ == piece_.size()) {
       piece_.resize(kPieceSize);
       const qint64 n = front.stream->read(piece_.data(), kPieceSize);
@@ -436,8 +535,7 @@ bool TCustomWinSocket::SendStream(quint64 attempt) {
       pieceSent_ = 0;
     }
     int error = 0;
-    const qint64 n =
-        socket_->Send(piece_.constData() + pieceSent_, piece_.size() - pieceSent_, error);
+    const qint64 n = Hand(piece_.constData() + pieceSent_, piece_.size() - pieceSent_, error);
     if (n < 0) {
       FailSend(attempt, error, true);
       return false;
@@ -459,11 +557,72 @@ bool TCustomWinSocket::SendStream(quint64 attempt) {
   }
 }
 
-void TCustomWinSocket::EndStream(bool complete) {
+// The stream at the front has been read to its end (`read`) or could not
+// be read: in the first case it is delivered once the printer acknowledged
+// its last byte, in the second it has failed (what went before it may
+// still be delivered).
+void TCustomWinSocket::EndStream(bool read) {
   Segment finished = std::move(queue_.front());
   queue_.pop_front();
   finished.stream.reset();
-  emit StreamFinished(complete);
+  if (read) {
+    sentStream_ = SentStream{finished.start, finished.sent, finished.total};
+    return; // reported by LookAtDelivery
+  }
+  emit StreamFinished(false, AcknowledgedOf(finished.start, finished.sent), finished.total);
+}
+
+bool TCustomWinSocket::ReadAcknowledged() {
+  if (!connected_ || !socket_)
+    return false;
+  int error = 0;
+  const qint64 outstanding = socket_->Unacknowledged(error);
+  // A broken connection's count still tells how far the printer got, unless
+  // it reads 0, which would claim everything: then the last count stands.
+  if (outstanding > 0 || (outstanding == 0 && error == 0))
+    acknowledged_ = handed_ - outstanding;
+  return outstanding >= 0 && error == 0;
+}
+
+// Everything accepted has been handed to the socket: the printer's
+// acknowledgement is looked for from the event loop (so that StreamFinished
+// and Drained are never raised inside the call that sent).
+void TCustomWinSocket::ExpectAcknowledgement() {
+  if (!watch_.Active())
+    watch_.Start();
+}
+
+// Reports a stream or everything as delivered when the printer's side has
+// acknowledged it, and keeps looking (TAckWatch) while something is
+// outstanding and no Writable from a full socket will bring the next look.
+void TCustomWinSocket::LookAtDelivery(bool fromWatch) {
+  if (!ReadAcknowledged()) {
+    // The close that follows a broken connection reports what is missing.
+    watch_.Stop();
+    return;
+  }
+  const quint64 attempt = attempt_;
+  if (sentStream_ && acknowledged_ >= sentStream_->start + sentStream_->sent) {
+    const SentStream done = *sentStream_;
+    sentStream_.reset();
+    emit StreamFinished(true, done.sent, done.total);
+    if (attempt_ != attempt || !connected_)
+      return;
+  }
+  if (!queue_.empty())
+    return; // Writable brings the next look
+  if (acknowledged_ == handed_) {
+    watch_.Stop();
+    if (!drainedReported_) {
+      drainedReported_ = true;
+      emit Drained();
+    }
+    return;
+  }
+  if (fromWatch)
+    watch_.Again();
+  else if (!watch_.Active())
+    watch_.Start();
 }
 
 void TCustomWinSocket::FailSend(quint64 attempt, int error, bool stream) {

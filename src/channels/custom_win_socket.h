@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channels/ack_watch.h"
 #include "channels/hidden_window.h"
 #include "platform/host_resolver.h"
 #include "platform/tcp_socket.h"
@@ -8,11 +9,13 @@
 #include <QIODevice>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <deque>
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace pellicar {
 
@@ -64,14 +67,31 @@ struct TSocketEvents {
 // from the event loop is handled goes to the exception handler.
 //
 // Nothing that SendBytes, SendString or BeginStreamSend accepted is lost
-// while the connection stands: what the socket does not take at once is
-// kept and sent, in the order of the calls, as soon as it has room.
+// in silence: what the socket does not take at once is kept (up to
+// kHeldLimit bytes, streams aside) and sent, in the order of the calls, as
+// soon as it has room; a close goes on sending it (see CloseConnection);
+// and what the printer did not get in the end is reported (StreamFinished,
+// CloseFinished). Bytes count as delivered only once the printer's side has
+// acknowledged them, not when the socket took them.
 class TCustomWinSocket : public QObject {
   Q_OBJECT
 public:
+  // What SendBytes keeps beyond the socket's own buffer for a printer that
+  // is not reading (e.g. out of paper). Commands are small; large data goes
+  // as a stream, which is read from its device as it goes out and does not
+  // count. A few MiB is far more than any sequence of commands.
+  static constexpr qsizetype kHeldLimit = 4 << 20;
+  // How long a connect may stay under way before it fails as timed out.
+  // The kernel's own retries last about two minutes; a printer on the local
+  // network answers within milliseconds, and Windows gives up on such a
+  // connect after about 21 s.
+  static constexpr int kConnectTimeoutMs = 20000;
+
   explicit TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObject *parent = nullptr);
-  // Closes the connection in order (without raising OnDisconnect) and
-  // abandons an attempt under way.
+  // Closes the connection in order (without raising OnDisconnect; the close
+  // goes on by itself, and CloseFinished is no longer raised for it) and
+  // abandons an attempt under way. A stream not yet delivered is reported
+  // with StreamFinished(false, ...).
   ~TCustomWinSocket() override;
 
   // The events to raise; nullptr raises none. Not owned.
@@ -85,8 +105,20 @@ public:
   TLookupState LookupState() const { return lookupState_; }
   // Something accepted for sending has not been handed to the network yet.
   bool HasPendingOutput() const { return !queue_.empty(); }
-  // A stream is being sent (BeginStreamSend would return false).
+  // Bytes accepted by SendBytes and not yet handed to the network (at most
+  // kHeldLimit).
+  qsizetype HeldBytes() const { return held_; }
+  // A stream is being sent or waits for the printer to acknowledge it
+  // (BeginStreamSend would return false).
   bool StreamSending() const;
+  // Orderly closes of this object's connections still going on.
+  int ClosesPending() const { return closesPending_; }
+
+  // Changes the connect time limit (tests); kConnectTimeoutMs by default.
+  void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
+  // Changes how long a close waits for a printer that makes no progress
+  // (tests); TClosingConnection::kStallLimitMs by default.
+  void SetCloseStallLimit(int ms) { closeStallLimitMs_ = ms; }
 
   // Starts connecting to `host` (resolved asynchronously) or, when it is
   // empty, to the dotted `address`, at the port of `service` or else `port`.
@@ -96,18 +128,22 @@ public:
   virtual void OpenConnection(const QString &host, const QString &address, const QString &service,
                               quint16 port);
 
-  // Closes the connection in order (see TcpSocket::CloseOrderly), or
-  // abandons an attempt under way: its lookup is cancelled and its socket
-  // closed. Raises OnDisconnect when there was a socket. A stream being
-  // sent is dropped with what was queued behind it; bytes queued before it
-  // still go out during the close.
+  // Closes the connection in order, or abandons an attempt under way (its
+  // lookup is cancelled and its socket closed). Raises OnDisconnect when
+  // there was a socket. Returns at once. The orderly close goes on from the
+  // event loop (TClosingConnection): bytes accepted before a stream still go
+  // out as long as the printer takes them, and CloseFinished tells how it
+  // ended. A stream being sent is abandoned (StreamFinished false at once),
+  // and what was queued behind it is dropped and counted as undelivered; a
+  // stream already sent whole is reported when the close ends.
   void CloseConnection();
 
   // Sends `count` bytes. Returns 0 when not connected (nothing is sent),
   // `count` when the bytes went out or were queued behind what is still
-  // waiting, and -1 when the send failed (OnError with eeSend, then the
-  // connection is closed; throws "Windows socket error ... 'send'" unless
-  // the handler cleared the code).
+  // waiting, and -1 when nothing was taken: either keeping them would pass
+  // kHeldLimit (the connection stays open; nothing is raised), or the send
+  // failed (OnError with eeSend, then the connection is closed; throws
+  // "Windows socket error ... 'send'" unless the handler cleared the code).
   int SendBytes(const void *buffer, int count);
   // SendBytes of all of `text`, zero bytes included.
   int SendString(const QByteArray &text);
@@ -130,9 +166,24 @@ signals:
   // After each piece of a stream has been handed to the network: bytes of
   // the stream sent so far, and its length (-1 for a sequential device).
   void StreamProgress(qint64 sent, qint64 total);
-  // The stream is released: `complete` when all of it went out, false when
-  // it failed, its connection closed, or the stream could not be read.
-  void StreamFinished(bool complete);
+  // The stream has ended, whichever way: `delivered` only when the
+  // printer's side acknowledged every byte of it; otherwise it failed, its
+  // connection closed or broke, or the stream could not be read.
+  // `acknowledged` is how many bytes of the stream the printer has, `total`
+  // its length (-1 for a sequential device). Raised once per stream, also
+  // when the connection is closed or the socket object destroyed; from the
+  // event loop, except for a stream abandoned by CloseConnection or a
+  // failed send (raised inside that call, after OnDisconnect).
+  void StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  // Everything accepted so far (bytes and streams) has been acknowledged by
+  // the printer's side. Raised from the event loop when that becomes true
+  // after something was accepted.
+  void Drained();
+  // The close of a connection that stood has ended, however it began
+  // (CloseConnection, the printer's close, a failed send). `undelivered` is
+  // how many accepted bytes did not reach the printer (0: everything did).
+  // Raised from the event loop.
+  void CloseFinished(qint64 undelivered);
 
 private:
   struct SocketNote {
@@ -151,6 +202,13 @@ private:
     std::unique_ptr<QIODevice> stream;
     qint64 total = -1;
     qint64 sent = 0;
+    qint64 start = -1; // of a stream: bytes handed to the socket before its first
+  };
+  // A stream handed to the socket whole, not yet acknowledged whole.
+  struct SentStream {
+    qint64 start;
+    qint64 sent;
+    qint64 total;
   };
 
   static QEvent::Type SocketEventType();
@@ -166,11 +224,20 @@ private:
   void StartLookup(bool service, const QString &name);
   void CloseAttempt(quint64 attempt);
 
+  void CloseConnected(std::unique_ptr<TcpSocket> socket, std::deque<Segment> queue,
+                      std::optional<SentStream> sent);
+  void OnConnectTimeout();
+
   void Enqueue(const char *data, qsizetype size);
+  qint64 Hand(const char *data, qint64 size, int &error);
   void Flush();
   bool SendStream(quint64 attempt);
-  void EndStream(bool complete);
+  void EndStream(bool read);
   void FailSend(quint64 attempt, int error, bool stream);
+  bool ReadAcknowledged();
+  void ExpectAcknowledgement();
+  void LookAtDelivery(bool fromWatch);
+  qint64 AcknowledgedOf(qint64 start, qint64 sent) const;
 
   void Raise(TSocketNotifyEvent TSocketEvents::*event);
   int RaiseError(TErrorEvent kind, int code);
@@ -197,8 +264,23 @@ private:
   quint32 address_ = 0;
 
   std::deque<Segment> queue_;
-  QByteArray piece_; // the stream's piece being sent
+  qsizetype held_ = 0; // bytes of the queue's byte runs
+  QByteArray piece_;   // the stream's piece being sent
   qsizetype pieceSent_ = 0;
+  std::optional<SentStream> sentStream_;
+
+  // Of the current connection: bytes handed to the socket, and of them
+  // those the printer's side acknowledged (as last looked at).
+  qint64 handed_ = 0;
+  qint64 acknowledged_ = 0;
+  bool drainedReported_ = true;
+  TAckWatch watch_;
+
+  QTimer connectTimer_;
+  int connectTimeoutMs_ = kConnectTimeoutMs;
+  int closeStallLimitMs_;
+  int closesPending_ = 0;
+  bool destroying_ = false;
 
   THiddenWindow window_;
 };

@@ -18,6 +18,13 @@ QString TArgumentReader::Sole(const QString &what, const QString &context) {
   return value;
 }
 
+bool TArgumentReader::HelpFollows() const {
+  for (qsizetype i = next_; i < arguments_.size(); ++i)
+    if (IsHelp(arguments_[i]))
+      return true;
+  return false;
+}
+
 void TArgumentReader::ExpectEnd(const QString &context) {
   if (!AtEnd())
     throw EUsageError(

@@ -26,6 +26,9 @@ public:
   // EUsageError when anything is left.
   void ExpectEnd(const QString &context);
 
+  // Whether a word still to be read asks for help.
+  bool HelpFollows() const;
+
   static bool IsHelp(const QString &word) {
     return word == QLatin1String("--help") || word == QLatin1String("-h");
   }

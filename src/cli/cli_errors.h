@@ -39,6 +39,9 @@ public:
   using Exception::Exception;
 };
 
+// What every command says when standard output does not take its text.
+inline constexpr char kStandardOutputFailed[] = "Writing to standard output failed";
+
 // The message as the window's error box shows it: with a full stop
 // appended when its last character sorts after ".".
 QString WithFullStop(const QString &message);

@@ -78,14 +78,19 @@ int RunCli(const QList<QByteArray> &arguments) {
   } catch (const EUsageError &e) {
     Complain(e.message(), UsageHint(e.command()));
     return Status(ExitStatus::BadInput);
+  } catch (const ESendFailed &e) {
+    Complain(e.message());
+    return Status(ExitStatus::SendFailed);
   } catch (const Exception &e) {
     Complain(e.message());
     return Status(ExitStatus::BadInput);
   }
 
   if (request.job.kind == CliJob::Kind::Report) {
-    if (!WriteStandard(StandardStream::Output, request.job.report.toUtf8()))
+    if (!WriteStandard(StandardStream::Output, request.job.report.toUtf8())) {
+      Complain(QLatin1String(kStandardOutputFailed));
       return Status(ExitStatus::SendFailed);
+    }
     return Status(ExitStatus::Sent);
   }
 

@@ -42,7 +42,8 @@ void ReadTcpTarget(const QString &value, ChannelChoice &channel) {
     const QString portText = value.mid(colon + 1);
     const std::optional<std::int32_t> port = ParseIntegerField(portText);
     if (!port)
-      throw EConvertError(portText);
+      throw EUsageError(QStringLiteral("--tcp %1: the port '%2' is not a valid integer value")
+                            .arg(value, portText));
     if (*port < 1 || *port > 65535)
       throw EUsageError(QStringLiteral("--tcp: port %1 is not between 1 and 65535").arg(*port));
     channel.port = quint16(*port);
@@ -76,6 +77,11 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
     if (TArgumentReader::IsHelp(option)) {
       request.job.help = true;
       request.job.report = ToolUsage();
+      return request;
+    }
+    if (option == QLatin1String("--version")) {
+      request.job.help = true;
+      request.job.report = ToolVersion();
       return request;
     }
     if (option == QLatin1String("--timeout")) {
@@ -112,18 +118,21 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
                                      "own setting is 'base %1'")
                           .arg(serialOption));
 
+  // The window refuses the serial port for the long transfers before it
+  // looks at their files; so does the tool.
+  if (request.channel.kind == ChannelChoice::Kind::Serial && !args.AtEnd() &&
+      SendsStream(args.Peek()) && !args.HelpFollows())
+    throw EUsageError(QStringLiteral("Can not Use COM Port ! '%1' goes over --tcp, --queue or "
+                                     "--output")
+                          .arg(args.Peek()),
+                      args.Peek());
+
   request.job = ParseCommand(args, request.timeoutMs);
   if (request.job.help)
     return request;
   const bool hasChannel = request.channel.kind != ChannelChoice::Kind::None;
   if (request.job.kind == CliJob::Kind::Report && hasChannel)
     throw EUsageError(QStringLiteral("'%1' sends nothing to a printer; leave the channel out")
-                          .arg(request.job.command),
-                      request.job.command);
-  if (request.job.kind == CliJob::Kind::Stream &&
-      request.channel.kind == ChannelChoice::Kind::Serial)
-    throw EUsageError(QStringLiteral("Can not Use COM Port ! '%1' goes over --tcp, --queue or "
-                                     "--output")
                           .arg(request.job.command),
                       request.job.command);
   return request;

@@ -17,6 +17,7 @@
 #include <QFileInfo>
 
 #include <array>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <vector>
@@ -129,8 +130,6 @@ CliJob ParseBase(TArgumentReader &args) {
   };
   while (!args.AtEnd()) {
     const QString option = args.Next();
-    if (TArgumentReader::IsHelp(option))
-      return Help(context);
     const auto found = options.find(option);
     if (found == options.end())
       throw EUsageError(QStringLiteral("base: unknown option '%1'").arg(option), context);
@@ -156,8 +155,6 @@ QStringList DottedFields(const QString &value, int count, const QString &shape,
 CliJob ParseIp(TArgumentReader &args) {
   const QString context = QStringLiteral("ip");
   const QString value = args.Sole(QStringLiteral("an address A.B.C.D"), context);
-  if (TArgumentReader::IsHelp(value))
-    return Help(context);
   const QStringList fields = DottedFields(value, 4, QStringLiteral("A.B.C.D"), context);
   IpAddressFields ip;
   for (int i = 0; i < 4; ++i)
@@ -168,8 +165,6 @@ CliJob ParseIp(TArgumentReader &args) {
 CliJob ParseMac(TArgumentReader &args) {
   const QString context = QStringLiteral("mac");
   const QString value = args.Sole(QStringLiteral("an address M1.M2.M3.M4.M5"), context);
-  if (TArgumentReader::IsHelp(value))
-    return Help(context);
   const QStringList fields = DottedFields(value, 5, QStringLiteral("M1.M2.M3.M4.M5"), context);
   MacAddressFields mac;
   for (int i = 0; i < 5; ++i)
@@ -180,8 +175,6 @@ CliJob ParseMac(TArgumentReader &args) {
 CliJob ParseSpeed(TArgumentReader &args) {
   const QString context = QStringLiteral("speed");
   const QString value = args.Sole(QStringLiteral("a speed"), context);
-  if (TArgumentReader::IsHelp(value))
-    return Help(context);
   // In the order of the window's speed list.
   const int index =
       ChooseWord(QStringLiteral("speed"), value,
@@ -197,8 +190,6 @@ CliJob ParseWifi(TArgumentReader &args) {
   QString cipherOption;
   while (!args.AtEnd()) {
     const QString option = args.Next();
-    if (TArgumentReader::IsHelp(option))
-      return Help(context);
     if (option == QLatin1String("--ssid")) {
       settings.ssid = args.ValueOf(option, context);
       haveSsid = true;
@@ -251,8 +242,6 @@ CliJob ParseBlackMark(TArgumentReader &args) {
   if (args.AtEnd())
     throw EUsageError(QStringLiteral("blackmark needs an action"), context);
   const QString action = args.Next();
-  if (TArgumentReader::IsHelp(action))
-    return Help(context);
   const QStringList fixed = Words({"enable", "disable", "next-mark", "next-cut"});
   const QStringList distances = Words({"pitch", "width", "print-offset", "cut-offset"});
   if (const qsizetype i = fixed.indexOf(action.toLower()); i >= 0) {
@@ -263,8 +252,6 @@ CliJob ParseBlackMark(TArgumentReader &args) {
   }
   if (const qsizetype i = distances.indexOf(action.toLower()); i >= 0) {
     const QString millimetres = args.Sole(QStringLiteral("%1 MM").arg(action), context);
-    if (TArgumentReader::IsHelp(millimetres))
-      return Help(context);
     const BlackMarkDistance fields[] = {BlackMarkDistance::Pitch, BlackMarkDistance::Width,
                                         BlackMarkDistance::PrintAfter, BlackMarkDistance::CutAfter};
     return Commands(context, {BuildBlackMarkDistance(fields[i], millimetres)});
@@ -272,14 +259,41 @@ CliJob ParseBlackMark(TArgumentReader &args) {
   throw EUsageError(QStringLiteral("blackmark: unknown action '%1'").arg(action), context);
 }
 
+// What a path that exists but is no regular file names, for messages.
+QString KindOfNonFile(const QString &path) {
+  std::error_code error;
+  switch (std::filesystem::status(path.toStdString(), error).type()) {
+  case std::filesystem::file_type::directory:
+    return QStringLiteral("a directory");
+  case std::filesystem::file_type::character:
+    return QStringLiteral("a character device");
+  case std::filesystem::file_type::block:
+    return QStringLiteral("a block device");
+  case std::filesystem::file_type::fifo:
+    return QStringLiteral("a FIFO");
+  case std::filesystem::file_type::socket:
+    return QStringLiteral("a socket");
+  default:
+    return {};
+  }
+}
+
 // The firmware check, with the window's texts: "Need Firmware" for a file
-// that is not there, "Invalid Firmware" for every other refusal.
+// that is not there (or is no regular file), "Invalid Firmware" for every
+// other refusal.
 FirmwareFileCheck CheckedFirmware(const QString &path) {
   FirmwareFileCheck check = CheckFirmwareFile(path);
-  if (check.verdict == FirmwareVerdict::NoFile)
+  if (check.verdict == FirmwareVerdict::NoFile) {
+    const QFileInfo file(path);
+    QString reason = DescribeFirmwareVerdict(check.verdict);
+    if (file.exists() && !file.isFile()) {
+      const QString kind = KindOfNonFile(path);
+      reason = kind.isEmpty() ? QStringLiteral("not a regular file")
+                              : QStringLiteral("not a regular file but %1").arg(kind);
+    }
     throw EBadInput(
-        QStringLiteral("%1: %2 (%3)")
-            .arg(path, QLatin1String(kNeedFirmwareText), DescribeFirmwareVerdict(check.verdict)));
+        QStringLiteral("%1: %2 (%3)").arg(path, QLatin1String(kNeedFirmwareText), reason));
+  }
   if (check.verdict != FirmwareVerdict::Valid)
     throw EBadInput(QStringLiteral("%1: %2 (%3)")
                         .arg(path, QLatin1String(kInvalidFirmwareText),
@@ -290,8 +304,6 @@ FirmwareFileCheck CheckedFirmware(const QString &path) {
 CliJob ParseFirmware(TArgumentReader &args) {
   const QString context = QStringLiteral("firmware");
   const QString path = args.Sole(QStringLiteral("a firmware file"), context);
-  if (TArgumentReader::IsHelp(path))
-    return Help(context);
   CliJob job;
   job.kind = CliJob::Kind::Stream;
   job.command = context;
@@ -299,22 +311,11 @@ CliJob ParseFirmware(TArgumentReader &args) {
   return job;
 }
 
-// The window's refusal of a logo, with the file and the reason: "Error!"
-// stands for a missing file as well as for one that does not fit.
+// The window's refusal of a logo, with the file and the one reason that
+// applies: "Error!" stands for a missing file as well as for one that does
+// not fit.
 QString LogoRefusal(const LogoFailure &failure, const QString &path) {
-  QString reason;
-  const QFileInfo file(path);
-  if (failure.text == QLatin1String("Picture invalid"))
-    reason = QStringLiteral(
-        "not a bitmap that can be read, 0 pixels wide or high, or wider than 576 pixels");
-  else if (!file.exists())
-    reason = QStringLiteral("no such file");
-  else if (!file.isFile() || !file.isReadable())
-    reason = QStringLiteral("cannot be read");
-  else
-    reason = QStringLiteral("the logos take more than the printer's %1 bytes of logo memory")
-                 .arg(kLogoCapacity);
-  return QStringLiteral("%1: %2 (%3)").arg(path, failure.text, reason);
+  return QStringLiteral("%1: %2 (%3)").arg(path, failure.text, failure.reason);
 }
 
 CliJob ParseLogo(TArgumentReader &args) {
@@ -322,8 +323,6 @@ CliJob ParseLogo(TArgumentReader &args) {
   QStringList files;
   while (!args.AtEnd())
     files << args.Next();
-  if (files.size() == 1 && TArgumentReader::IsHelp(files.first()))
-    return Help(context);
   if (files.isEmpty())
     throw EUsageError(QStringLiteral("logo needs at least one FILE.bmp"), context);
   // The count travels in one byte.
@@ -349,8 +348,6 @@ CliJob ParseLogo(TArgumentReader &args) {
 CliJob ParseCheckFirmware(TArgumentReader &args) {
   const QString context = QStringLiteral("check-firmware");
   const QString path = args.Sole(QStringLiteral("a firmware file"), context);
-  if (TArgumentReader::IsHelp(path))
-    return Help(context);
   const FirmwareFileCheck check = CheckedFirmware(path);
   CliJob job;
   job.command = context;
@@ -363,16 +360,19 @@ CliJob ParseCheckFirmware(TArgumentReader &args) {
 CliJob ParseList(TArgumentReader &args, int timeoutMs) {
   const QString context = QStringLiteral("list");
   const QString what = args.Sole(QStringLiteral("printers, ports or codepages"), context);
-  if (TArgumentReader::IsHelp(what))
-    return Help(context);
   CliJob job;
   job.command = context;
   switch (ChooseWord(QStringLiteral("list"), what, Words({"printers", "ports", "codepages"}),
                      context)) {
-  case 0:
-    for (const QString &printer : ListInstalledPrinters(timeoutMs))
+  case 0: {
+    // An empty list would look like a server without queues.
+    const std::optional<QStringList> printers = QueryInstalledPrinters(timeoutMs);
+    if (!printers)
+      throw ESendFailed(QStringLiteral("list printers: no print server answered"));
+    for (const QString &printer : *printers)
       job.report += printer + QLatin1Char('\n');
     break;
+  }
   case 1: {
     QStringList ports;
     ListSerialPorts(ports);
@@ -393,6 +393,10 @@ CliJob ParseList(TArgumentReader &args, int timeoutMs) {
 
 } // namespace
 
+bool SendsStream(const QString &command) {
+  return command == QLatin1String("logo") || command == QLatin1String("firmware");
+}
+
 int ChooseWord(const QString &option, const QString &value, const QStringList &words,
                const QString &context) {
   for (qsizetype i = 0; i < words.size(); ++i)
@@ -407,11 +411,13 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
   if (args.AtEnd())
     throw EUsageError(QStringLiteral("no command given"));
   const QString command = args.Next();
+  // "--help" anywhere after a command, also where a value is due, shows
+  // the command's help and nothing else.
+  if (!CommandUsage(command).isEmpty() && args.HelpFollows())
+    return Help(command);
   if (command == QLatin1String("base"))
     return ParseBase(args);
   if (command == QLatin1String("selftest")) {
-    if (!args.AtEnd() && TArgumentReader::IsHelp(args.Peek()))
-      return Help(command);
     args.ExpectEnd(command);
     return Commands(command, {BuildSelfTest()});
   }

@@ -12,8 +12,14 @@ namespace pellicar {
 // EBadInput, EConvertError or ETextTooLong for a value the window would
 // refuse as well; nothing is sent by then.
 //
-// `timeoutMs` bounds the wait of "list printers".
+// "--help" (or "-h") anywhere after a known command gives that command's
+// help. `timeoutMs` bounds the wait of "list printers", which raises
+// ESendFailed when no print server answers.
 CliJob ParseCommand(TArgumentReader &arguments, int timeoutMs);
+
+// Whether `command` sends one long transfer (logo, firmware), which the
+// serial channel refuses.
+bool SendsStream(const QString &command);
 
 // A word chosen from `words` (letter case ignored): its index. EUsageError
 // naming `option` and the choices otherwise.

@@ -4,6 +4,7 @@
 #include "cli/terminal.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace pellicar {
 
@@ -13,11 +14,15 @@ void TFileDelivery::Deliver(const CliJob &job) {
     bytes += sequence.bytes;
   if (path_ == QLatin1String("-")) {
     if (!WriteStandard(StandardStream::Output, bytes))
-      throw ESendFailed(QStringLiteral("Writing to standard output failed"));
+      throw ESendFailed(QLatin1String(kStandardOutputFailed));
     return;
   }
+  // A device (/dev/null, a printer's device node) or a pipe is written as
+  // it stands: appending would seek, which such a file cannot do.
+  const QFileInfo info(path_);
+  const bool device = info.exists() && !info.isFile() && !info.isDir();
   QFile file(path_);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+  if (!file.open(device ? QIODevice::WriteOnly : QIODevice::WriteOnly | QIODevice::Append))
     throw ESendFailed(
         QStringLiteral("%1: cannot be opened for writing (%2)").arg(path_, file.errorString()));
   if (file.write(bytes) != bytes.size() || !file.flush())

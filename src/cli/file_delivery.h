@@ -7,7 +7,8 @@
 namespace pellicar {
 
 // --output FILE: appends the raw bytes of every sequence, in order, to the
-// file (made when missing), or writes them to standard output for "-".
+// file (made when missing), or writes them to standard output for "-". A
+// device or a pipe is written without seeking.
 // The file is written whole or the failure is raised: nothing is left
 // half-reported.
 class TFileDelivery : public TDelivery {

@@ -16,10 +16,6 @@ namespace pellicar {
 
 namespace {
 
-// How often the end of the orderly close is looked for. The client tells
-// only how many closes are still going on, not when one ends.
-constexpr int kCloseCheckMs = 10;
-
 enum class Phase { Connecting, Sending, Closing, Done };
 
 // The TCP client as the dispatch sees it: one send per sequence.
@@ -54,8 +50,6 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   QTimer deadline;
   deadline.setSingleShot(true);
   deadline.setInterval(timeoutMs_);
-  QTimer closeCheck;
-  closeCheck.setInterval(kCloseCheckMs);
   TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName, total,
                    isStream && showProgress_);
   Phase phase = Phase::Connecting;
@@ -73,7 +67,6 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     phase = Phase::Closing;
     deadline.start();
     client.SetActive(false);
-    closeCheck.start();
   };
 
   QObject::connect(&deadline, &QTimer::timeout, [&] {
@@ -96,13 +89,6 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       break;
     }
   });
-  QObject::connect(&closeCheck, &QTimer::timeout, [&] {
-    if (phase == Phase::Closing && TClientSocket::ClosingConnections() == 0) {
-      phase = Phase::Done;
-      loop.quit();
-    }
-  });
-
   TCustomWinSocket &socket = client.Socket();
   QObject::connect(&socket, &TCustomWinSocket::StreamProgress, [&](qint64 done, qint64) {
     if (!isStream)
@@ -111,22 +97,45 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     bar.Update(done);
     deadline.start(); // the printer is taking data: the wait starts again
   });
-  // A stream goes last on the connection; for command sequences an empty
-  // one follows them, so that its end tells that every byte queued before
-  // it was handed to the network.
-  QObject::connect(&socket, &TCustomWinSocket::StreamFinished, [&](bool complete) {
-    if (phase != Phase::Sending)
+  // What broke the connection, said with the count of what was cut short.
+  QString cause;
+  const auto cutShort = [&](const QString &detail) {
+    fail(QStringLiteral("the connection ended before the printer had everything (%1)%2")
+             .arg(detail, cause.isEmpty() ? QString() : QStringLiteral(": ") + cause));
+  };
+  // Success is the printer's side having acknowledged every byte: the
+  // stream's end, or for command sequences the connection drained.
+  QObject::connect(
+      &socket, &TCustomWinSocket::StreamFinished, [&](bool delivered, qint64 acknowledged, qint64) {
+        if (phase == Phase::Done)
+          return;
+        if (!delivered) {
+          cutShort(QStringLiteral("it has %1 of %2 bytes").arg(acknowledged).arg(total));
+          return;
+        }
+        sent = total;
+        bar.Update(total);
+        bar.Finish();
+        if (phase == Phase::Sending)
+          close();
+      });
+  QObject::connect(&socket, &TCustomWinSocket::Drained, [&] {
+    if (phase == Phase::Sending && !isStream)
+      close();
+  });
+  // Every close of a connection ends here, also one the printer started or
+  // a broken connection brought about.
+  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered) {
+    if (phase == Phase::Done)
       return;
-    if (!complete) {
-      fail(QStringLiteral("the connection ended before everything was sent (%1 of %2 bytes)")
-               .arg(sent)
-               .arg(total));
+    if (undelivered > 0) {
+      cutShort(QStringLiteral("%1 of %2 bytes did not arrive").arg(undelivered).arg(total));
       return;
     }
-    sent = total;
-    bar.Update(total);
-    bar.Finish();
-    close();
+    if (phase == Phase::Sending && isStream)
+      return; // StreamFinished tells
+    phase = Phase::Done;
+    loop.quit();
   });
 
   client.OnConnect = [&](TCustomWinSocket &) {
@@ -143,16 +152,13 @@ void TTcpDelivery::Deliver(const CliJob &job) {
         return;
       }
     }
-    const QByteArray bytes = isStream ? job.sequences.at(0).bytes : QByteArray();
-    if (!socket.BeginStreamSend(std::make_unique<TCountingBuffer>(bytes, nullptr)))
+    if (!isStream && total == 0) {
+      close(); // nothing to wait for
+      return;
+    }
+    if (isStream && !socket.BeginStreamSend(
+                        std::make_unique<TCountingBuffer>(job.sequences.at(0).bytes, nullptr)))
       fail(QStringLiteral("the connection did not take the data"));
-  };
-  client.OnDisconnect = [&](TCustomWinSocket &) {
-    if (phase == Phase::Sending)
-      fail(QStringLiteral("the printer closed the connection before everything was sent (%1 of "
-                          "%2 bytes)")
-               .arg(sent)
-               .arg(total));
   };
   client.OnError = [&](TCustomWinSocket &, TErrorEvent kind, int &code) {
     switch (kind) {
@@ -163,10 +169,16 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       fail(QStringLiteral("the connection failed: %1").arg(ErrorText(code)));
       break;
     case TErrorEvent::eeDisconnect:
-      fail(QStringLiteral("the connection broke: %1").arg(ErrorText(code)));
+      // The close that follows tells what did not arrive.
+      cause = QStringLiteral("the connection broke: %1").arg(ErrorText(code));
+      if (client.Active())
+        client.SetActive(false);
       break;
+    case TErrorEvent::eeSend:
+      cause = QStringLiteral("sending failed: %1").arg(ErrorText(code));
+      break; // the component closes the connection itself
     default:
-      fail(QStringLiteral("sending failed: %1").arg(ErrorText(code)));
+      fail(QStringLiteral("socket error: %1").arg(ErrorText(code)));
       break;
     }
     code = 0; // reported here, not raised again
@@ -175,7 +187,7 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     try {
       std::rethrow_exception(error);
     } catch (const EAbort &) {
-      fail(QStringLiteral("sending failed"));
+      // A failed piece of the stream: its end is reported with the close.
     } catch (const Exception &e) {
       fail(e.message());
     } catch (...) {

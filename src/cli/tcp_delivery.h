@@ -9,10 +9,11 @@ namespace pellicar {
 // --tcp HOST[:PORT]: the window's TCP client. It connects, hands the
 // command sequences to the connection one send each (a stream in pieces,
 // as the connection takes them), and closes in order. Success means the
-// whole of it was handed to the connection and the orderly close finished;
-// a refused or broken connection, a failed lookup, or a wait longer than
-// `timeoutMs` (for the connection, for the next piece to be taken, or for
-// the close) is raised as ESendFailed. A stream shows a progress bar when
+// printer's side acknowledged every byte and the orderly close finished;
+// a refused or broken connection, a failed lookup, a close that left bytes
+// undelivered (saying how many), or a wait longer than `timeoutMs` (for
+// the connection, for the printer to take the next piece or acknowledge the
+// rest, or for the close) is raised as ESendFailed. A stream shows a progress bar when
 // `showProgress`.
 class TTcpDelivery : public TDelivery {
 public:

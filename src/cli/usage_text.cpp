@@ -21,7 +21,8 @@ the window's default (shown in brackets).
                         speed of the printer's own serial interface [19200]
   --parity none|odd|even  parity of the printer's serial interface [none]
   --font a|b|c          character font [a]
-  --density normal|dark print density [normal]
+  --density normal|dark
+                        print density [normal]
   --chars 48|40         characters per line [48]
   --codepage NAME|ROW   code page, by its name (any letter case) or its row
                         number; see 'pellicar-cli list codepages' [CHINESE]
@@ -136,23 +137,33 @@ COMMAND:
   ip A.B.C.D            the printer's IP address
   mac M1.M2.M3.M4.M5    the printer's MAC address (after the fixed 0)
   speed auto|100-full|100-half|10-full|10-half
-  wifi --ssid SSID [--open | --wpa KEY | --wpa2 KEY | --wep-open KEY |
-       --wep-share KEY] [--cipher tkip|aes]
+                        the link speed of the printer's network port
+  wifi --ssid SSID [SECURITY] [--cipher tkip|aes]
+                        the wireless network the printer joins; SECURITY is
+                        one of --open, --wpa KEY, --wpa2 KEY, --wep-open KEY
+                        and --wep-share KEY
   blackmark enable|disable|next-mark|next-cut
+                        black-mark mode on or off, feed to the next mark, cut
   blackmark pitch|width|print-offset|cut-offset MM
+                        the distances of black-mark paper, in millimetres
   logo FILE.bmp...      store logos in the printer
   firmware FILE.bin     check, then upload a firmware file
   check-firmware FILE.bin
                         check a firmware file only
   list printers|ports|codepages
+                        the print queues, the serial ports or the code pages
 
+Other options:
   --timeout SECONDS     the longest wait for the printer, the print server
                         or the port [10]
   --help                this help; 'pellicar-cli COMMAND --help' for a command
+  --version             the version of the tool
 
 Exit status: 0 sent (or printed), 1 sending failed, 2 bad usage or input.
 )");
 }
+
+QString ToolVersion() { return QStringLiteral("pellicar-cli " PELLICAR_VERSION "\n"); }
 
 QString CommandUsage(const QString &command) {
   for (const CommandHelp &help : kCommandHelp)

@@ -7,6 +7,9 @@ namespace pellicar {
 // The tool's own help ("pellicar-cli --help").
 QString ToolUsage();
 
+// "pellicar-cli --version": the name and the project's version.
+QString ToolVersion();
+
 // The help of one command ("pellicar-cli base --help"); empty for a name
 // that is not a command.
 QString CommandUsage(const QString &command);

@@ -75,11 +75,21 @@ qint64 BmpHeader::pixelBytesToRead() const {
   return std::min(available, longest);
 }
 
-std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSize) {
-  if (head.size() < kFileHeader + 4 || fileSize < head.size())
+std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSize,
+                                          Problem *problem) {
+  const auto refuse = [problem](Problem why) -> std::optional<BmpHeader> {
+    if (problem != nullptr)
+      *problem = why;
     return std::nullopt;
-  if (head[0] != 'B' || head[1] != 'M')
-    return std::nullopt;
+  };
+  if (problem != nullptr)
+    *problem = Problem::None;
+  if (fileSize < head.size())
+    return refuse(Problem::Contradictory);
+  if (head.size() < 2 || head[0] != 'B' || head[1] != 'M')
+    return refuse(Problem::NotBmp);
+  if (head.size() < kFileHeader + 4)
+    return refuse(Problem::CutShort);
 
   BmpHeader h;
   h.fileSize = fileSize;
@@ -92,28 +102,28 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
 
   if (infoSize == 12) {
     if (head.size() < kFileHeader + 12)
-      return std::nullopt;
+      return refuse(Problem::CutShort);
     h.width = Le16(head, 18);
     h.height = Le16(head, 20);
     if (Le16(head, 22) != 1)
-      return std::nullopt;
+      return refuse(Problem::Unsupported);
     h.bitsPerPixel = int(Le16(head, 24));
     if (h.bitsPerPixel != 1 && h.bitsPerPixel != 4 && h.bitsPerPixel != 8 && h.bitsPerPixel != 24)
-      return std::nullopt;
+      return refuse(Problem::Unsupported);
     paletteAt = kFileHeader + 12;
     paletteEntrySize = 3;
     paletteCount = h.indexed() ? qint64(1) << h.bitsPerPixel : 0;
   } else if (KnownInfoHeaderSize(infoSize)) {
     if (head.size() < kFileHeader + qint64(infoSize))
-      return std::nullopt;
+      return refuse(Problem::CutShort);
     h.width = std::int32_t(Le32(head, 18));
     const qint64 signedHeight = std::int32_t(Le32(head, 22));
     if (h.width < 0 || signedHeight == std::numeric_limits<std::int32_t>::min())
-      return std::nullopt;
+      return refuse(Problem::Contradictory);
     h.topDown = signedHeight < 0;
     h.height = h.topDown ? -signedHeight : signedHeight;
     if (Le16(head, 26) != 1)
-      return std::nullopt;
+      return refuse(Problem::Unsupported);
     h.bitsPerPixel = int(Le16(head, 28));
     const std::uint32_t compression = Le32(head, 30);
     const std::uint32_t colorsUsed = Le32(head, 46);
@@ -121,26 +131,26 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
     switch (compression) {
     case 0:
       if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32)
-        return std::nullopt;
+        return refuse(Problem::Unsupported);
       h.encoding = Encoding::Rgb;
       break;
     case 1:
       if (bpp != 8)
-        return std::nullopt;
+        return refuse(Problem::Unsupported);
       h.encoding = Encoding::Rle8;
       break;
     case 2:
       if (bpp != 4)
-        return std::nullopt;
+        return refuse(Problem::Unsupported);
       h.encoding = Encoding::Rle4;
       break;
     case 3:
       if (bpp != 16 && bpp != 32)
-        return std::nullopt;
+        return refuse(Problem::Unsupported);
       h.encoding = Encoding::BitFields;
       break;
     default:
-      return std::nullopt;
+      return refuse(Problem::Unsupported);
     }
     paletteAt = kFileHeader + infoSize;
     if (h.encoding == Encoding::BitFields) {
@@ -149,7 +159,7 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
       if (infoSize == 40)
         paletteAt += 12;
       if (head.size() < kFileHeader + 52)
-        return std::nullopt;
+        return refuse(Problem::CutShort);
       redMask = Le32(head, 54);
       greenMask = Le32(head, 58);
       blueMask = Le32(head, 62);
@@ -159,7 +169,7 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
       paletteCount = colorsUsed == 0 ? full : std::min<qint64>(colorsUsed, full);
     }
   } else {
-    return std::nullopt;
+    return refuse(Problem::Unsupported);
   }
 
   if (h.encoding == Encoding::Rgb) {
@@ -177,17 +187,19 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
     const std::uint64_t room = (std::uint64_t(1) << h.bitsPerPixel) - 1;
     for (std::uint32_t m : {redMask, greenMask, blueMask})
       if (!Contiguous(m) || m > room)
-        return std::nullopt;
+        return refuse(Problem::Unsupported);
     if ((redMask & greenMask) || (redMask & blueMask) || (greenMask & blueMask))
-      return std::nullopt;
+      return refuse(Problem::Contradictory);
     h.redMask = TopEightBits(redMask);
     h.greenMask = TopEightBits(greenMask);
     h.blueMask = TopEightBits(blueMask);
   }
 
   // The pixels start behind the headers and inside the file.
-  if (h.pixelOffset < paletteAt || h.pixelOffset > fileSize)
-    return std::nullopt;
+  if (h.pixelOffset < paletteAt)
+    return refuse(Problem::Contradictory);
+  if (h.pixelOffset > fileSize)
+    return refuse(Problem::CutShort);
 
   if (h.indexed()) {
     // Entries that would overlap the pixel data are not the file's own.
@@ -213,49 +225,11 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
     const qint64 lastRow = (h.width * h.bitsPerPixel + 7) / 8;
     const qint64 rows = SaturatingAdd(SaturatingMul(h.stride(), h.height - 1), lastRow);
     if (rows > fileSize - h.pixelOffset)
-      return std::nullopt;
+      return refuse(Problem::CutShort);
   }
   if (h.compressed() && h.pixelOffset + 2 > fileSize)
-    return std::nullopt;
+    return refuse(Problem::CutShort);
   return h;
-}
-
-bool BmpHeader::RleStreamComplete(const QByteArray &pixels) const {
-  const auto at = [&](qint64 i) { return qint64(std::uint8_t(pixels[i])); };
-  const qint64 n = pixels.size();
-  qint64 pos = 0, x = 0, y = 0;
-  while (pos + 2 <= n) {
-    const qint64 count = at(pos), code = at(pos + 1);
-    pos += 2;
-    if (count > 0) {
-      x += count;
-      continue;
-    }
-    switch (code) {
-    case 0: // end of line
-      x = 0;
-      ++y;
-      break;
-    case 1: // end of bitmap
-      return true;
-    case 2: // move right and up
-      if (pos + 2 > n)
-        return false;
-      x += at(pos);
-      y += at(pos + 1);
-      pos += 2;
-      break;
-    default: { // a stretch of `code` pixels, padded to an even byte count
-      const qint64 bytes = encoding == Encoding::Rle8 ? code : (code + 1) / 2;
-      if (pos + bytes > n)
-        return false;
-      pos += bytes + bytes % 2;
-      x += code;
-      break;
-    }
-    }
-  }
-  return y >= height || (y == height - 1 && x >= width);
 }
 
 QByteArray BmpHeader::Normalised(QByteArray pixels) const {

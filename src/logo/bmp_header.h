@@ -16,12 +16,22 @@ namespace pellicar {
 // 124-byte info headers with 1, 4, 8, 16, 24 or 32 bits per pixel, RLE8,
 // RLE4, bit fields, bottom-up and top-down rows.
 //
-// The decoder is never handed the file itself: Normalised() rebuilds it
-// in one plain layout (40-byte header, masks, full palette, the pixel
-// data), which takes the variants the decoder lacks (52/56-byte headers,
-// masks wider than 8 bits) out of its way and bounds what it reads.
+// RLE streams are decoded by RleDecoder, which knows which pixels a
+// stream skips. Qt's decoder reads only uncompressed files, and is never
+// handed the file itself: Normalised() rebuilds it in one plain layout
+// (40-byte header, masks, full palette, the pixel data), which takes the
+// variants the decoder lacks (52/56-byte headers, masks wider than 8 bits)
+// out of its way and bounds what it reads.
 struct BmpHeader {
   enum class Encoding { Rgb, Rle8, Rle4, BitFields };
+  // Why Parse refused a file.
+  enum class Problem {
+    None,
+    NotBmp,        // it does not begin with "BM"
+    Unsupported,   // a variant Windows does not read (bits, compression, masks)
+    Contradictory, // its headers contradict each other or the file
+    CutShort,      // the file ends inside its headers or before its last row
+  };
 
   qint64 width = 0;  // pixels; may be 0 (the caller refuses it)
   qint64 height = 0; // pixels, also for top-down files; may be 0
@@ -47,13 +57,8 @@ struct BmpHeader {
   // encoding of this size can take.
   qint64 pixelBytesToRead() const;
 
-  // Whether an RLE stream is whole: it reaches its end mark, or it ends
-  // after the pixels of its last row. The decoder takes a stream cut
-  // short at the end of a row as if its missing rows were blank.
-  bool RleStreamComplete(const QByteArray &pixels) const;
-
-  // A bitmap file in the decoder's layout with `pixels` as its pixel data
-  // (an uncompressed file's data is padded with zeros to full rows).
+  // An uncompressed bitmap file in the decoder's layout with `pixels` as
+  // its pixel data, padded with zeros to full rows.
   QByteArray Normalised(QByteArray pixels) const;
 
   // The most of a file's beginning that Parse looks at.
@@ -63,8 +68,10 @@ struct BmpHeader {
   // file of `fileSize` bytes. Nothing when it is not a bitmap of an
   // accepted variant, or when its headers contradict each other or the
   // file (an uncompressed file shorter than its rows, a pixel offset
-  // inside the headers or past the end).
-  static std::optional<BmpHeader> Parse(const QByteArray &head, qint64 fileSize);
+  // inside the headers or past the end); `problem`, when given, then says
+  // why.
+  static std::optional<BmpHeader> Parse(const QByteArray &head, qint64 fileSize,
+                                        Problem *problem = nullptr);
 };
 
 } // namespace pellicar

@@ -16,6 +16,8 @@ namespace pellicar {
 // colour's blue is below 128, whatever its bit value.
 //
 // Only Windows bitmap files are read (the variants BmpHeader accepts).
+// Pixels an RLE stream skips (delta, early end of line or of bitmap)
+// print no dot, whatever colour index 0 has.
 // The headers are checked before any pixel is decoded; at most the
 // headers and the pixel data the checked size needs are read from the
 // file, so a file claiming an absurd size costs neither time nor memory.
@@ -31,6 +33,13 @@ struct LogoPicture {
   static constexpr int kMaxWidth = 576;
 
   Fault fault = Fault::Missing;
+  // When refused: the one reason that applies, in words, for messages that
+  // name it ("wider than 576 pixels: 577 pixels wide", "not a BMP file but
+  // a PNG image", "cut short before its last pixel").
+  QString reason;
+  // The bytes of its record (LogoRecordSize) once its headers were read,
+  // also when it was refused as TooLarge; 0 before.
+  qint64 recordBytes = 0;
   // When fault is None: width × height, Format_Mono, colour table
   // {white, black}; pixel index 1 is a dot.
   QImage dots;

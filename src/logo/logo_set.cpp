@@ -9,8 +9,9 @@ namespace pellicar {
 
 namespace {
 
-LogoFailure Failure(const char *text, const char *caption, qsizetype entry) {
-  return {QString::fromLatin1(text), QString::fromLatin1(caption), entry};
+LogoFailure Failure(const char *text, const char *caption, qsizetype entry,
+                    const QString &reason = {}) {
+  return {QString::fromLatin1(text), QString::fromLatin1(caption), entry, reason};
 }
 
 } // namespace
@@ -24,10 +25,15 @@ std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &l
     case LogoPicture::Fault::None:
       break;
     case LogoPicture::Fault::Missing:
+      return Failure("Error!", "Error", i, picture.reason);
     case LogoPicture::Fault::TooLarge:
-      return Failure("Error!", "Error", i);
+      return Failure("Error!", "Error", i,
+                     QStringLiteral("the logos would take %1 bytes, more than the printer's %2 "
+                                    "bytes of logo memory")
+                         .arg(logoData.size() + picture.recordBytes)
+                         .arg(kLogoCapacity));
     case LogoPicture::Fault::Invalid:
-      return Failure("Picture invalid", "Error", i);
+      return Failure("Picture invalid", "Error", i, picture.reason);
     }
     AppendLogoRecord(picture.dots, logoData);
   }

@@ -15,6 +15,9 @@ struct LogoFailure {
   QString text;
   QString caption;
   qsizetype entry = -1; // index in the file list; -1 when no entry failed
+  // The one reason that applies, in words (LogoPicture::reason), for the
+  // command-line tool; the window's box shows `text` only.
+  QString reason;
 };
 
 // Converts every file of `files`, in order, into its record and rewrites

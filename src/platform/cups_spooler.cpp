@@ -466,11 +466,10 @@ std::unique_ptr<Spooler> CreateSystemSpooler(int timeoutMs) {
   return std::make_unique<CupsSpooler>(timeoutMs);
 }
 
-QStringList ListInstalledPrinters(int timeoutMs) {
-  QStringList names;
+std::optional<QStringList> QueryInstalledPrinters(int timeoutMs) {
   http_t *http = connectToServer(timeoutMs);
   if (http == nullptr)
-    return names;
+    return std::nullopt;
 
   // CUPS-Get-Printers asked directly on our connection: cupsGetDests would
   // also browse the network for printers and fall back to the default
@@ -480,10 +479,14 @@ QStringList ListInstalledPrinters(int timeoutMs) {
   ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 1, nullptr,
                 attributes);
   ipp_t *response = exchange(http, request, "/");
+  // A server without queues answers "not found"; no answer at all leaves
+  // no response.
+  std::optional<QStringList> names;
   if (response != nullptr) {
+    names.emplace();
     for (ipp_attribute_t *attr = ippFindAttribute(response, "printer-name", IPP_TAG_NAME);
          attr != nullptr; attr = ippFindNextAttribute(response, "printer-name", IPP_TAG_NAME)) {
-      names.append(QString::fromUtf8(ippGetString(attr, 0, nullptr)));
+      names->append(QString::fromUtf8(ippGetString(attr, 0, nullptr)));
     }
     ippDelete(response);
   }

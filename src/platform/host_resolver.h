@@ -27,20 +27,34 @@ public:
 
   virtual ~HostResolver() = default;
 
-  // Starts resolving `host` (a name or a dotted address). Dotted addresses
-  // and "localhost" are answered without any network traffic. Returns the
-  // lookup's id, never 0.
-  virtual LookupId LookupHost(const QString &host, Done done) = 0;
+  // Starts resolving `host` (a name or a dotted address). Dotted addresses,
+  // "localhost" and names under ".invalid" (which never exist) are answered
+  // without any network traffic. Returns the lookup's id; 0 when the lookup
+  // could not be started, with `error` set, `done` never called and
+  // nothing left registered.
+  virtual LookupId LookupHost(const QString &host, Done done, int &error) = 0;
 
-  // Starts resolving the TCP service `service` to its port.
-  virtual LookupId LookupService(const QString &service, Done done) = 0;
+  // Starts resolving the TCP service `service` to its port; as LookupHost.
+  virtual LookupId LookupService(const QString &service, Done done, int &error) = 0;
 
-  // Abandons a lookup; unknown or finished ids are ignored. Any thread.
+  // Abandons a lookup at once: its `done` is not called, and it no longer
+  // counts as under way. Unknown or finished ids are ignored. Any thread.
   virtual void Cancel(LookupId id) = 0;
+
+  // Lookups started and neither answered nor cancelled.
+  virtual int LookupsUnderWay() const = 0;
 };
 
 // The machine's resolver. Shared; any thread.
 std::shared_ptr<HostResolver> SystemHostResolver();
+
+// Starts `body` on a thread of its own, or throws std::system_error when
+// no thread can be started.
+using ThreadStarter = std::function<void(std::function<void()> body)>;
+
+// A resolver like the machine's, whose lookup threads are started by
+// `start` (tests use it to make the start fail).
+std::shared_ptr<HostResolver> CreateSystemHostResolver(ThreadStarter start);
 
 // Reads an IPv4 address in the platform's dotted notation into `address`
 // (host byte order). Returns false, leaving `address` alone, when the text

@@ -1,6 +1,7 @@
 // POSIX implementation of the host resolver seam: getaddrinfo on a thread
 // of its own for names, answered on the spot for dotted addresses,
-// "localhost" and services (which come from the local services file).
+// "localhost", names under ".invalid" and services (which come from the
+// local services file).
 
 #include "platform/host_resolver.h"
 
@@ -15,6 +16,8 @@
 #include <atomic>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <system_error>
 #include <thread>
 
 namespace pellicar {
@@ -41,6 +44,15 @@ bool parseDotted(const QByteArray &host, quint32 &address) {
   return true;
 }
 
+// Names under the reserved ".invalid" domain never exist: they are refused
+// without asking anybody.
+bool isInvalidName(const QString &host) {
+  QString name = host.toLower();
+  if (name.endsWith(QLatin1Char('.')))
+    name.chop(1);
+  return name == QLatin1String("invalid") || name.endsWith(QLatin1String(".invalid"));
+}
+
 HostResolver::Result resolveName(const QByteArray &host) {
   HostResolver::Result result;
   addrinfo hints{};
@@ -61,12 +73,20 @@ HostResolver::Result resolveName(const QByteArray &host) {
 
 class PosixHostResolver final : public HostResolver {
 public:
-  LookupId LookupHost(const QString &host, Done done) override {
+  explicit PosixHostResolver(ThreadStarter start) : start_(std::move(start)) {}
+
+  LookupId LookupHost(const QString &host, Done done, int &error) override {
+    error = 0;
     const LookupId id = nextId_++;
     Result result;
     const QByteArray name = host.toLocal8Bit();
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) {
       result.address = INADDR_LOOPBACK;
+      done(result);
+      return id;
+    }
+    if (isInvalidName(host)) {
+      result.error = EAI_NONAME;
       done(result);
       return id;
     }
@@ -81,22 +101,40 @@ public:
       registry_->pending[id] = pending;
     }
     // The thread is left to finish on its own: getaddrinfo cannot be
-    // interrupted, and a cancelled lookup must not hold anybody up.
-    std::thread([registry = registry_, pending, name, id] {
-      const Result found = resolveName(name);
-      {
-        std::lock_guard<std::mutex> guard(pending->lock);
-        if (pending->done)
-          pending->done(found);
-        pending->done = nullptr;
-      }
-      std::lock_guard<std::mutex> guard(registry->lock);
-      registry->pending.erase(id);
-    }).detach();
+    // interrupted, and a cancelled lookup must not hold anybody up. It
+    // shares nothing with the caller but `pending`, whose report Cancel
+    // has taken away, so it leaves as soon as the call returns (at once if
+    // it was cancelled before it started).
+    try {
+      start_([registry = registry_, pending, name, id] {
+        std::optional<Result> found;
+        {
+          std::lock_guard<std::mutex> guard(pending->lock);
+          if (pending->done)
+            found.emplace();
+        }
+        if (found)
+          found = resolveName(name);
+        {
+          std::lock_guard<std::mutex> guard(pending->lock);
+          if (pending->done && found)
+            pending->done(*found);
+          pending->done = nullptr;
+        }
+        std::lock_guard<std::mutex> guard(registry->lock);
+        registry->pending.erase(id);
+      });
+    } catch (const std::system_error &e) {
+      std::lock_guard<std::mutex> guard(registry_->lock);
+      registry_->pending.erase(id);
+      error = e.code().value() != 0 ? e.code().value() : EAGAIN;
+      return 0;
+    }
     return id;
   }
 
-  LookupId LookupService(const QString &service, Done done) override {
+  LookupId LookupService(const QString &service, Done done, int &error) override {
+    error = 0;
     const LookupId id = nextId_++;
     Result result;
     servent entry{};
@@ -126,6 +164,11 @@ public:
     pending->done = nullptr;
   }
 
+  int LookupsUnderWay() const override {
+    std::lock_guard<std::mutex> guard(registry_->lock);
+    return int(registry_->pending.size());
+  }
+
 private:
   // The lookups running on a thread; shared with those threads, which
   // remove their entry when they end.
@@ -134,6 +177,7 @@ private:
     std::map<LookupId, std::shared_ptr<Pending>> pending;
   };
 
+  ThreadStarter start_;
   std::atomic<LookupId> nextId_{1};
   std::shared_ptr<Registry> registry_ = std::make_shared<Registry>();
 };
@@ -148,8 +192,13 @@ bool ParseDottedAddress(const QString &text, quint32 &address) {
   return true;
 }
 
+std::shared_ptr<HostResolver> CreateSystemHostResolver(ThreadStarter start) {
+  return std::make_shared<PosixHostResolver>(std::move(start));
+}
+
 std::shared_ptr<HostResolver> SystemHostResolver() {
-  static const std::shared_ptr<HostResolver> resolver = std::make_shared<PosixHostResolver>();
+  static const std::shared_ptr<HostResolver> resolver = CreateSystemHostResolver(
+      [](std::function<void()> body) { std::thread(std::move(body)).detach(); });
   return resolver;
 }
 

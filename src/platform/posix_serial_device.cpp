@@ -49,9 +49,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How often a device with error counters and modem lines is looked at for
-// line events: the kernel offers no way to wait for them together with
-// input and a stop signal.
+// How often the modem lines are looked at while carrier-detect or ring
+// changes are watched: the kernel offers no way to wait for them together
+// with input and a stop signal (TIOCMIWAIT blocks alone, and only a signal
+// would end it).
 constexpr int kLineCheckMs = 100;
 
 constexpr quint32 kNoInterval = 0xFFFFFFFF;
@@ -239,7 +240,7 @@ public:
 
   bool SetEventMask(quint32 mask) override {
     mask_ = mask;
-    watchLines_ = false;
+    watchErrors_ = watchModem_ = false;
     if (mask == 0)
       return true;
     if (::ioctl(fd_, TIOCGICOUNT, &counts_) != 0) {
@@ -247,14 +248,21 @@ public:
       // USB adapters without them): nothing to watch.
       return errno == ENOTTY || errno == EINVAL;
     }
-    watchLines_ = true;
+    watchErrors_ = mask & comm_event::kErr;
+    watchModem_ = mask & (comm_event::kRlsd | comm_event::kRing);
     return true;
   }
 
+  // A line error comes with a received byte (a framing or parity error, a
+  // break, an overrun), so the error counters are looked at whenever input
+  // wakes the thread and after each read; only the modem lines need a look
+  // every kLineCheckMs, and only while they are watched. Otherwise the
+  // thread sleeps until input comes or the stop signal is set.
   TInputWait WaitInput(const TSerialSignal &stop, quint32 &events) override {
     events = 0;
+    bool input = false;
     for (;;) {
-      if (watchLines_) {
+      if (watchErrors_ || watchModem_) {
         const TIoStatus lines = CheckLines(events);
         if (lines == TIoStatus::Closed)
           return TInputWait::Closed;
@@ -263,8 +271,10 @@ public:
         if (events != 0)
           return TInputWait::LineEvent;
       }
+      if (input)
+        return TInputWait::Input;
       pollfd fds[2] = {{SignalFd(stop), POLLIN, 0}, {fd_, POLLIN, 0}};
-      const int result = Poll(fds, 2, watchLines_ ? kLineCheckMs : -1);
+      const int result = Poll(fds, 2, watchModem_ ? kLineCheckMs : -1);
       if (result < 0)
         return TInputWait::Failed;
       if (Seen(stop, fds[0]))
@@ -272,8 +282,7 @@ public:
       if (fds[1].revents & POLLNVAL)
         return TInputWait::Closed;
       // Input, or the other side gone: the read that follows tells which.
-      if (fds[1].revents & (POLLIN | POLLHUP | POLLERR))
-        return TInputWait::Input;
+      input = fds[1].revents & (POLLIN | POLLHUP | POLLERR);
     }
   }
 
@@ -313,6 +322,10 @@ public:
         return TIoStatus::Closed;
       if (result == 0)
         return count > 0 ? TIoStatus::Ok : TIoStatus::TimedOut;
+      // An error or hang-up with nothing to read would wake every poll at
+      // once from here on.
+      if ((fds[1].revents & (POLLERR | POLLHUP)) && !(fds[1].revents & POLLIN))
+        return count > 0 ? TIoStatus::Ok : TIoStatus::Failed;
     }
   }
 
@@ -427,7 +440,8 @@ private:
   TCommTimeouts timeouts_; // under settingsLock_, as kept_
   // The read thread's own: the watched events and the counters last seen.
   quint32 mask_ = 0;
-  bool watchLines_ = false;
+  bool watchErrors_ = false;
+  bool watchModem_ = false;
   serial_icounter_struct counts_{};
   quint32 errors_ = 0;
 };

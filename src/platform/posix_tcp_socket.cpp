@@ -8,15 +8,15 @@
 
 #include "platform/tcp_socket.h"
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -27,8 +27,6 @@ namespace pellicar {
 namespace {
 
 constexpr uint32_t kWatched = EPOLLIN | EPOLLOUT | EPOLLRDHUP | EPOLLET;
-
-int pendingCloses = 0;
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -64,7 +62,7 @@ ssize_t sendSome(int fd, const char *data, qint64 size) {
 bool drain(int fd) {
   char sink[16384];
   // A bounded amount per call: a peer that keeps talking gets its next
-  // edge, and the close's time bound ends it anyway.
+  // edge, and the caller's time bound ends it anyway.
   for (int i = 0; i < 64; ++i) {
     const ssize_t n = ::recv(fd, sink, sizeof sink, 0);
     if (n > 0)
@@ -78,74 +76,6 @@ bool drain(int fd) {
   return false;
 }
 
-// A connection being closed in order: it lives on after its TcpSocket has
-// given it up, child of the application object so that it is released with
-// it at the latest.
-class OrderlyClose : public QObject {
-public:
-  OrderlyClose(int fd, int epoll, QByteArray unsent, int boundMs)
-      : QObject(QCoreApplication::instance()), fd_(fd), epoll_(epoll), unsent_(std::move(unsent)),
-        notifier_(epoll, QSocketNotifier::Read, this) {
-    ++pendingCloses;
-    connect(&notifier_, &QSocketNotifier::activated, this, [this] { Step(); });
-    QTimer::singleShot(boundMs, this, [this] { Finish(); });
-    Step();
-  }
-
-  // Released with the application at the latest; a close still going on
-  // then ends at once.
-  ~OrderlyClose() override {
-    if (fd_ >= 0)
-      --pendingCloses;
-    closeDescriptor(fd_);
-    closeDescriptor(epoll_);
-  }
-
-private:
-  void Step() {
-    if (fd_ < 0)
-      return;
-    epoll_event events[1];
-    ::epoll_wait(epoll_, events, 1, 0);
-    while (!unsent_.isEmpty()) {
-      const ssize_t n = sendSome(fd_, unsent_.constData(), unsent_.size());
-      if (n < 0 && wouldBlock(errno))
-        return; // the next edge says when there is room
-      if (n < 0) {
-        unsent_.clear(); // broken: nothing more can be delivered
-        break;
-      }
-      unsent_.remove(0, n);
-    }
-    if (!shutDown_) {
-      ::shutdown(fd_, SHUT_WR);
-      shutDown_ = true;
-    }
-    if (drain(fd_))
-      Finish();
-  }
-
-  void Finish() {
-    if (fd_ < 0)
-      return;
-    // What arrived last is read first: closing with unread input would
-    // make the kernel send a reset instead of the end of the stream.
-    drain(fd_);
-    notifier_.setEnabled(false);
-    closeDescriptor(fd_);
-    closeDescriptor(epoll_);
-    fd_ = epoll_ = -1;
-    --pendingCloses;
-    deleteLater();
-  }
-
-  int fd_;
-  int epoll_;
-  QByteArray unsent_;
-  bool shutDown_ = false;
-  QSocketNotifier notifier_;
-};
-
 class PosixTcpSocket final : public TcpSocket {
 public:
   PosixTcpSocket(int fd, int epoll, Notify notify)
@@ -155,6 +85,8 @@ public:
   }
 
   ~PosixTcpSocket() override { Close(); }
+
+  void SetNotify(Notify notify) override { notify_ = std::move(notify); }
 
   int Connect(quint32 address, quint16 port) override {
     sockaddr_in peer{};
@@ -188,13 +120,33 @@ public:
     return -1;
   }
 
-  void CloseOrderly(QByteArray unsent, int boundMs) override {
-    if (fd_ < 0)
-      return;
-    notifier_.reset();
-    new OrderlyClose(fd_, epoll_, std::move(unsent), boundMs);
-    fd_ = epoll_ = -1;
+  qint64 Unacknowledged(int &error) override {
+    error = 0;
+    int unacknowledged = 0;
+    if (::ioctl(fd_, SIOCOUTQ, &unacknowledged) != 0) {
+      error = errno;
+      return -1;
+    }
+    // A reset leaves the count of the bytes it cut off in place (the
+    // acknowledged mark stops where the peer's last acknowledgement put
+    // it), and a socket that never connected counts none: only a
+    // connection that stands (or that the peer closed on its side) can
+    // still deliver.
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &length) != 0)
+      error = errno;
+    else if (info.tcpi_state != TCP_ESTABLISHED && info.tcpi_state != TCP_CLOSE_WAIT)
+      error = ENOTCONN;
+    return unacknowledged;
   }
+
+  void ShutdownSend() override {
+    if (fd_ >= 0)
+      ::shutdown(fd_, SHUT_WR);
+  }
+
+  bool DiscardInput() override { return fd_ < 0 || drain(fd_); }
 
   int Close() override {
     notifier_.reset();
@@ -202,6 +154,14 @@ public:
     closeDescriptor(epoll_);
     fd_ = epoll_ = -1;
     return error;
+  }
+
+  void Reset() override {
+    if (fd_ >= 0) {
+      const linger now{1, 0};
+      ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    }
+    Close();
   }
 
 private:
@@ -276,7 +236,5 @@ QString SocketErrorText(int code) {
   // The GNU strerror_r returns the text, which need not be in `buffer`.
   return QString::fromLocal8Bit(::strerror_r(code, buffer, sizeof buffer));
 }
-
-int OrderlyClosesPending() { return pendingCloses; }
 
 } // namespace pellicar

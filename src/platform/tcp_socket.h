@@ -42,6 +42,10 @@ public:
   // Closes the socket at once if it is still open.
   virtual ~TcpSocket() = default;
 
+  // Sends the notifications to `notify` from now on (e.g. to whoever takes
+  // the socket over for its close).
+  virtual void SetNotify(Notify notify) = 0;
+
   // Starts connecting to `address` (host byte order) and `port`. Returns 0
   // when the connect is under way (Connected follows), or the error.
   virtual int Connect(quint32 address, quint16 port) = 0;
@@ -51,17 +55,29 @@ public:
   // follows once it has room. On failure returns -1 and sets `error`.
   virtual qint64 Send(const char *data, qint64 size, int &error) = 0;
 
-  // Ends the connection without a reset: `unsent` is sent first, then the
-  // sending side is shut down, whatever the peer sends is read and thrown
-  // away, and the socket is closed when the peer has closed its side or
-  // after `boundMs` milliseconds, whichever comes first. Returns at once;
-  // this goes on in the event loop by itself, and this object is inert
-  // afterwards (no more notifications; destroying it closes nothing).
-  virtual void CloseOrderly(QByteArray unsent, int boundMs) = 0;
+  // How many of the bytes handed to the socket the peer has not yet
+  // acknowledged (0: the peer's side has every one of them), or -1 when
+  // that cannot be read. When the connection is broken or was never made,
+  // `error` is set: nothing will be acknowledged any more, and a count
+  // above 0 is what was left unacknowledged when it broke. Meaningless once
+  // ShutdownSend was called (the end of the stream is counted too).
+  virtual qint64 Unacknowledged(int &error) = 0;
 
-  // Closes the socket now. Returns 0 or the error of the close. Inert
-  // afterwards.
+  // Ends the sending side after the bytes already handed over.
+  virtual void ShutdownSend() = 0;
+
+  // Reads and throws away what the peer sent. Returns true when the peer
+  // has closed its side or the connection is broken: nothing more comes.
+  virtual bool DiscardInput() = 0;
+
+  // Closes the socket now. The peer sees the end of the stream, provided
+  // everything it sent was read (DiscardInput) first. Returns 0 or the
+  // error of the close; inert afterwards (no more notifications).
   virtual int Close() = 0;
+
+  // Closes the socket now with a reset, so that nothing still
+  // unacknowledged goes out later. Inert afterwards.
+  virtual void Reset() = 0;
 };
 
 // Creates a socket that reports to `notify`. On failure returns nullptr and
@@ -71,8 +87,5 @@ std::unique_ptr<TcpSocket> CreateTcpSocket(TcpSocket::Notify notify, int &error)
 // The operating system's text for an error code of a socket call, or of a
 // host lookup (HostResolver's codes, which are negative).
 QString SocketErrorText(int code);
-
-// How many orderly closes (CloseOrderly) are still going on in this thread.
-int OrderlyClosesPending();
 
 } // namespace pellicar

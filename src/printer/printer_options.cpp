@@ -116,9 +116,7 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
 
 QString PrinterUsage() {
   return QStringLiteral(
-      R"(Usage: pellicar-printer [--tcp [ADDRESS:]PORT] [--pty] [--state FILE] [--out DIR]
-                        [--status STATUS] [--read-delay MS]
-                        [--stop-reading-after BYTES] [--reset-after BYTES] [--quiet]
+      R"(Usage: pellicar-printer [OPTIONS]
 
 A virtual receipt printer, for trying the window and pellicar-cli without a
 printer. It decodes everything they send, logs one line for each command on

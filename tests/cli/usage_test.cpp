@@ -210,18 +210,6 @@ TEST(CliUsageTest, ListCodePages) {
   EXPECT_EQ(lines[48], QStringLiteral("48\tCp874\t47"));
 }
 
-TEST(CliUsageTest, ListPrintersWithoutAServerIsEmptyAndQuick) {
-  QTemporaryDir folder;
-  ASSERT_TRUE(folder.isValid());
-  CliOptions options;
-  options.environment.insert(QStringLiteral("CUPS_SERVER"),
-                             folder.filePath(QStringLiteral("no-server.sock")));
-  options.deadlineMs = 10000;
-  const CliResult result = RunCliProcess(Args({"--timeout", "2", "list", "printers"}), options);
-  EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.out.isEmpty());
-}
-
 TEST(CliUsageTest, ListPortsNamesDevices) {
   const CliResult result = RunCliProcess(Args({"list", "ports"}));
   EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);

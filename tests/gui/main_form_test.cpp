@@ -80,6 +80,10 @@ TEST_F(MainFormTest, WindowHasItsCaptionFixedSizeAndRegions) {
   EXPECT_EQ(w.size(), QSize(432, 450));
   EXPECT_EQ(w.minimumSize(), QSize(432, 450));
   EXPECT_EQ(w.maximumSize(), QSize(432, 450));
+  // The icon of the menu entry, rendered into the program at both sizes.
+  const QList<QSize> iconSizes = w.windowIcon().availableSizes();
+  EXPECT_TRUE(iconSizes.contains(QSize(48, 48)) && iconSizes.contains(QSize(256, 256)))
+      << iconSizes.size();
 
   struct Region {
     const char *name;

@@ -477,6 +477,25 @@ TEST_F(WindowSendTest, SerialLineGoingAwayClosesThePort) {
   EXPECT_EQ(status(), kNoChannel);
 }
 
+TEST_F(WindowSendTest, ClosingAHeldSerialLineSaysWhatWasNotWritten) {
+  TPseudoTerminal pty;
+  ASSERT_TRUE(pty.Ok());
+  ASSERT_TRUE(openSerial(pty.SlavePath()));
+  ASSERT_TRUE(pty.HoldOutput(true)); // the line takes nothing
+  click("btnBaseSet");
+  EXPECT_EQ(status(), kComplete);
+  click("btnOpenCOM"); // "Close"
+  EXPECT_FALSE(form().SerialOpen);
+  ASSERT_EQ(boxes.shown.size(), 1);
+  const test::RecordingMessageBoxes::Shown &shown = boxes.shown[0];
+  EXPECT_EQ(shown.request.text, QStringLiteral("17 bytes were not written to the serial port"));
+  EXPECT_EQ(shown.request.caption, QStringLiteral("Error"));
+  EXPECT_EQ(shown.request.icon, MsgIcon::Error);
+  ASSERT_TRUE(pty.HoldOutput(false));
+  test::RunEventLoopFor(20);
+  EXPECT_TRUE(pty.Received().isEmpty());
+}
+
 // ---- an attempt the user abandons stays abandoned ----
 
 enum class Abandon { Not, ClickConnecting, ChooseDriver, ChooseCom };

@@ -10,7 +10,9 @@
 
 #include <QBuffer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -19,10 +21,13 @@
 #include <cerrno>
 #include <ctime>
 #include <map>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <optional>
 #include <random>
 #include <sys/socket.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 using namespace pellicar;
@@ -46,6 +51,18 @@ void IdleFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
+}
+
+// Context switches of the calling thread: each sleep that ends is one.
+qint64 MainThreadWakeUps() {
+  QFile status(QStringLiteral("/proc/thread-self/status"));
+  if (!status.open(QIODevice::ReadOnly))
+    return -1;
+  qint64 switches = 0;
+  for (const QByteArray &line : status.readAll().split('\n'))
+    if (line.contains("_ctxt_switches:"))
+      switches += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+  return switches;
 }
 
 double ProcessCpuMs() {
@@ -96,12 +113,13 @@ public:
   std::vector<LookupId> cancelled;
   std::vector<QString> asked;
 
-  LookupId LookupHost(const QString &host, Done done) override {
+  LookupId LookupHost(const QString &host, Done done, int &) override {
     return Start(host, std::move(done));
   }
-  LookupId LookupService(const QString &service, Done done) override {
+  LookupId LookupService(const QString &service, Done done, int &) override {
     return Start(QStringLiteral("service:") + service, std::move(done));
   }
+  int LookupsUnderWay() const override { return int(held_.size()); }
   void Cancel(LookupId id) override {
     cancelled.push_back(id);
     held_.erase(id);
@@ -189,7 +207,7 @@ protected:
 
   void TearDown() override {
     client_.reset();
-    WaitUntil([] { return TClientSocket::ClosingConnections() == 0; }, 3000);
+    TClientSocket::FinishClosingConnections();
   }
 
   void MakeClient(std::shared_ptr<HostResolver> resolver) {
@@ -205,7 +223,14 @@ protected:
       total_ = total;
     });
     QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
-                     [this](bool complete) { finished_.push_back(complete); });
+                     [this](bool delivered, qint64 acknowledged, qint64 total) {
+                       finished_.push_back(delivered);
+                       acknowledged_ = acknowledged;
+                       finishedTotal_ = total;
+                     });
+    QObject::connect(&socket, &TCustomWinSocket::Drained, [this] { ++drained_; });
+    QObject::connect(&socket, &TCustomWinSocket::CloseFinished,
+                     [this](qint64 undelivered) { closeFinished_.push_back(undelivered); });
   }
 
   void ConnectTo(const FakePrinter &printer, const QString &host = QStringLiteral("127.0.0.1")) {
@@ -240,7 +265,11 @@ protected:
   Recorder rec_;
   std::vector<qint64> progress_;
   qint64 total_ = 0;
-  std::vector<bool> finished_;
+  std::vector<bool> finished_; // delivered, for each StreamFinished
+  qint64 acknowledged_ = -1;   // of the last StreamFinished
+  qint64 finishedTotal_ = 0;   // of the last StreamFinished
+  int drained_ = 0;
+  std::vector<qint64> closeFinished_; // undelivered, for each CloseFinished
 };
 
 // ---- connecting ----
@@ -300,28 +329,46 @@ struct ErrorCase {
   const char *escaped; // nullptr: nothing raised
 };
 
-class RefusedConnect : public ClientSocketTest, public ::testing::WithParamInterface<ErrorCase> {};
+// A refused connect fails at once; one that is never answered fails when
+// the connect time limit runs out, the same way.
+struct ConnectCase {
+  const char *name;
+  bool answered;
+  std::optional<int> setCodeTo;
+  int code;
+};
 
-TEST_P(RefusedConnect, ReportsConnectErrorAndLeavesNoSocket) {
-  rec_.setCodeTo = GetParam().setCodeTo;
+class FailedConnect : public ClientSocketTest, public ::testing::WithParamInterface<ConnectCase> {};
+
+TEST_P(FailedConnect, ReportsConnectErrorAndLeavesNoSocket) {
+  const ConnectCase &c = GetParam();
+  rec_.setCodeTo = c.setCodeTo;
   RefusingPort refusing;
+  UnansweringPort silent;
+  client_->Socket().SetConnectTimeout(500);
   const int before = OpenDescriptors();
+  QElapsedTimer clock;
+  clock.start();
   client_->SetHost(QStringLiteral("127.0.0.1"));
-  client_->SetPort(refusing.port());
+  client_->SetPort(c.answered ? refusing.port() : silent.port());
   client_->SetActive(true);
   ASSERT_TRUE(WaitUntil([&] { return !rec_.errors.empty(); }));
+  if (!c.answered) {
+    EXPECT_GE(clock.elapsed(), 450);
+  }
   RunEventLoopFor(100);
 
   EXPECT_EQ(rec_.events, (Events{"lookup", "connecting", "error:connect"}));
-  EXPECT_EQ(rec_.errors[0].second, ECONNREFUSED);
+  EXPECT_EQ(rec_.errors[0].second, c.code);
   EXPECT_FALSE(client_->Active());
   EXPECT_FALSE(client_->Socket().Connecting());
   EXPECT_EQ(OpenDescriptors(), before);
-  if (GetParam().escaped == nullptr) {
+  if (c.setCodeTo) {
     EXPECT_TRUE(rec_.escaped.empty());
   } else {
     ASSERT_EQ(rec_.escaped.size(), 1u);
-    EXPECT_EQ(MessageOf(rec_.escaped[0]), QString::fromLatin1(GetParam().escaped));
+    EXPECT_EQ(MessageOf(rec_.escaped[0]),
+              QStringLiteral("Asynchronous socket error %1").arg(c.code));
   }
   // A new attempt starts cleanly after the failed one.
   FakePrinter printer;
@@ -330,11 +377,13 @@ TEST_P(RefusedConnect, ReportsConnectErrorAndLeavesNoSocket) {
   EXPECT_TRUE(WaitUntil([&] { return client_->Active(); }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, RefusedConnect,
-                         ::testing::Values(ErrorCase{"Cleared", 0, nullptr},
-                                           ErrorCase{"Left", std::nullopt,
-                                                     "Asynchronous socket error 111"}),
-                         [](const auto &c) { return std::string(c.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ways, FailedConnect,
+    ::testing::Values(ConnectCase{"RefusedCleared", true, 0, ECONNREFUSED},
+                      ConnectCase{"RefusedLeft", true, std::nullopt, ECONNREFUSED},
+                      ConnectCase{"TimedOutCleared", false, 0, ETIMEDOUT},
+                      ConnectCase{"TimedOutLeft", false, std::nullopt, ETIMEDOUT}),
+    [](const auto &c) { return std::string(c.param.name); });
 
 class NoAddress : public ClientSocketTest, public ::testing::WithParamInterface<ErrorCase> {};
 
@@ -363,19 +412,73 @@ INSTANTIATE_TEST_SUITE_P(Codes, NoAddress,
                          [](const auto &c) { return std::string(c.param.name); });
 
 TEST_F(ClientSocketTest, FailedLookupReportsLookupErrorThenDisconnect) {
-  MakeClient(std::make_shared<ScriptedResolver>());
   rec_.setCodeTo = std::nullopt;
-  client_->SetHost(QStringLiteral("printer.invalid"));
+  client_->SetHost(QStringLiteral("printer.invalid")); // the machine's resolver
   client_->SetPort(9100);
   client_->SetActive(true);
   ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("disconnect"); }));
   EXPECT_EQ(rec_.events, (Events{"lookup", "error:lookup", "disconnect"}));
-  EXPECT_EQ(rec_.errors[0].second, -2);
+  EXPECT_EQ(rec_.errors[0].second, EAI_NONAME);
   EXPECT_FALSE(client_->Active());
   ASSERT_EQ(rec_.escaped.size(), 1u);
   EXPECT_EQ(MessageOf(rec_.escaped[0]),
-            QStringLiteral("Windows socket error: %1 (-2), on API 'ASync Lookup'")
-                .arg(SocketErrorText(-2)));
+            QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")
+                .arg(SocketErrorText(EAI_NONAME))
+                .arg(EAI_NONAME));
+}
+
+// The machine's resolver with lookup threads the test starts itself.
+struct HeldThreads {
+  std::vector<std::function<void()>> bodies;
+  bool refuse = false;
+  std::shared_ptr<HostResolver> Resolver() {
+    return CreateSystemHostResolver([this](std::function<void()> body) {
+      if (refuse)
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      bodies.push_back(std::move(body));
+    });
+  }
+};
+
+TEST_F(ClientSocketTest, LookupWhoseThreadCannotStartRaisesAndLeavesNothing) {
+  HeldThreads threads;
+  threads.refuse = true;
+  const auto resolver = threads.Resolver();
+  MakeClient(resolver);
+  const int before = OpenDescriptors();
+  client_->SetHost(QStringLiteral("printer"));
+  client_->SetPort(9100);
+  try {
+    client_->SetActive(true);
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const ESocketError &e) {
+    EXPECT_EQ(e.message(),
+              QStringLiteral("Windows socket error: %1 (%2), on API 'WSAASyncGetHostByName'")
+                  .arg(SocketErrorText(EAGAIN))
+                  .arg(EAGAIN));
+  }
+  EXPECT_EQ(resolver->LookupsUnderWay(), 0);
+  EXPECT_EQ(rec_.events, (Events{"lookup", "disconnect"}));
+  EXPECT_FALSE(client_->Socket().Connecting());
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(ClientSocketTest, AbandonedLookupIsCancelledAtOnce) {
+  HeldThreads threads;
+  const auto resolver = threads.Resolver();
+  MakeClient(resolver);
+  // Not a name any server is asked for: should the thread look it up after
+  // all, the answer comes from the machine itself.
+  client_->SetHost(QStringLiteral("::1"));
+  client_->SetPort(9100);
+  client_->SetActive(true);
+  ASSERT_EQ(threads.bodies.size(), 1u);
+  EXPECT_EQ(resolver->LookupsUnderWay(), 1);
+  client_->SetActive(false);
+  EXPECT_EQ(resolver->LookupsUnderWay(), 0);
+  std::thread(threads.bodies[0]).join();
+  RunEventLoopFor(50);
+  EXPECT_EQ(rec_.events, (Events{"lookup", "disconnect"}));
 }
 
 // ---- abandoned attempts ----
@@ -495,9 +598,13 @@ TEST_F(ClientSocketTest, SendsStreamsInPiecesOf4096AndStringsWhole) {
   EXPECT_TRUE(client_->Socket().BeginStreamSend(MakeStream(stream)));
   EXPECT_EQ(client_->Socket().SendString(withZeros), 3);
   ASSERT_TRUE(printer.waitForBytes(stream.size() + 3));
+  ASSERT_TRUE(WaitUntil([&] { return drained_ > 0; }));
   EXPECT_EQ(progress_, (std::vector<qint64>{4096, 8192, 10000}));
   EXPECT_EQ(total_, 10000);
   EXPECT_EQ(finished_, std::vector<bool>{true});
+  EXPECT_EQ(acknowledged_, 10000);
+  EXPECT_EQ(finishedTotal_, 10000);
+  EXPECT_EQ(drained_, 1);
   EXPECT_EQ(printer.received(), stream + withZeros);
 }
 
@@ -525,7 +632,9 @@ TEST_P(BackPressure, EveryByteArrivesInOrderAndTheLoopStaysResponsive) {
   QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
   timer.start(10);
 
-  const QByteArray bulk = Pattern(6 << 20);
+  // Bytes beyond what the socket holds are kept up to the bound; a stream
+  // is read as it goes and may be of any size.
+  const QByteArray bulk = Pattern(GetParam().asStream ? 6 << 20 : 3 << 20);
   const QByteArray tail1("\x1b\x40", 2);
   const QByteArray tail2("\x1f\x11\x00", 3);
   TClientWinSocket &socket = client_->Socket();
@@ -545,16 +654,20 @@ TEST_P(BackPressure, EveryByteArrivesInOrderAndTheLoopStaysResponsive) {
   EXPECT_GE(ticks, 15) << "the event loop was held up";
   EXPECT_LT(printer.receivedSize(), bulk.size()) << "no back-pressure";
   EXPECT_TRUE(socket.HasPendingOutput());
+  EXPECT_TRUE(finished_.empty());
+  EXPECT_EQ(drained_, 0);
 
   printer.readSlowly(256 << 10, 2);
   ASSERT_TRUE(printer.waitForBytes(bulk.size() + 5, 30000));
-  RunEventLoopFor(50);
+  ASSERT_TRUE(WaitUntil([&] { return drained_ > 0; }));
   EXPECT_EQ(printer.receivedSize(), bulk.size() + 5);
   EXPECT_TRUE(printer.received() == bulk + tail1 + tail2) << "bytes lost or out of order";
   EXPECT_FALSE(socket.HasPendingOutput());
   EXPECT_TRUE(rec_.errors.empty());
+  EXPECT_EQ(drained_, 1);
   if (GetParam().asStream) {
     EXPECT_EQ(finished_, std::vector<bool>{true});
+    EXPECT_EQ(acknowledged_, bulk.size());
     EXPECT_EQ(progress_.back(), bulk.size());
     EXPECT_EQ(total_, bulk.size());
   }
@@ -564,6 +677,55 @@ INSTANTIATE_TEST_SUITE_P(Ways, BackPressure,
                          ::testing::Values(BackPressureCase{"Stream", true},
                                            BackPressureCase{"Bytes", false}),
                          [](const auto &c) { return std::string(c.param.name); });
+
+TEST_F(ClientSocketTest, StreamIsDeliveredOnlyOnceThePrinterAcknowledgedEveryByte) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  const QByteArray data = Pattern(512 << 10, 3);
+  ASSERT_TRUE(client_->Socket().BeginStreamSend(MakeStream(data)));
+  ASSERT_TRUE(WaitUntil([&] { return !progress_.empty() && progress_.back() == data.size(); }))
+      << "the socket did not take the whole stream";
+  RunEventLoopFor(300);
+  EXPECT_TRUE(finished_.empty()) << "reported before the printer had the bytes";
+  EXPECT_EQ(drained_, 0);
+  EXPECT_TRUE(client_->Socket().StreamSending());
+
+  printer.resumeReading();
+  ASSERT_TRUE(WaitUntil([&] { return !finished_.empty(); }));
+  EXPECT_EQ(finished_, std::vector<bool>{true});
+  EXPECT_EQ(acknowledged_, data.size());
+  EXPECT_TRUE(WaitUntil([&] { return drained_ == 1; }));
+  EXPECT_TRUE(printer.waitForBytes(data.size()));
+  EXPECT_TRUE(printer.received() == data);
+}
+
+TEST_F(ClientSocketTest, BytesHeldForAPrinterThatStoppedReadingAreBounded) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  TClientWinSocket &socket = client_->Socket();
+  const QByteArray chunk = Pattern(256 << 10, 5);
+  QByteArray accepted;
+  int result = 0;
+  for (int i = 0; i < 200 && (result = socket.SendString(chunk)) == chunk.size(); ++i)
+    accepted += chunk;
+  ASSERT_EQ(result, -1) << "more than 50 MiB accepted";
+  EXPECT_LE(socket.HeldBytes(), TCustomWinSocket::kHeldLimit);
+  EXPECT_GT(socket.HeldBytes(), TCustomWinSocket::kHeldLimit - chunk.size());
+  // Refused whole, nothing raised, and the connection stays: a printer out
+  // of paper stops reading for a while.
+  EXPECT_EQ(socket.SendString(chunk), -1);
+  RunEventLoopFor(100);
+  EXPECT_TRUE(rec_.errors.empty());
+  EXPECT_TRUE(client_->Active());
+
+  printer.resumeReading();
+  ASSERT_TRUE(printer.waitForBytes(accepted.size(), 20000));
+  EXPECT_TRUE(WaitUntil([&] { return drained_ == 1; }));
+  EXPECT_TRUE(printer.received() == accepted) << "a refused send left bytes behind";
+  EXPECT_EQ(socket.SendString(chunk), chunk.size());
+}
 
 // ---- the printer ends the connection ----
 
@@ -637,32 +799,101 @@ TEST_F(ClientSocketTest, CloseIsCleanAndDeliversWhatWasSent) {
   EXPECT_TRUE(WaitUntil([] { return TClientSocket::ClosingConnections() == 0; }));
 }
 
-TEST_F(ClientSocketTest, CloseDeliversBytesStillQueued) {
+// Commands accepted for a printer that stopped reading, closed at once.
+QByteArray SendWhilePaused(TClientWinSocket &socket, qsizetype size) {
+  const QByteArray bytes = Pattern(size, 7);
+  for (qsizetype at = 0; at < size; at += 64 << 10) {
+    const QByteArray chunk = bytes.mid(at, 64 << 10);
+    if (socket.SendString(chunk) != chunk.size())
+      return bytes.left(at);
+  }
+  return bytes;
+}
+
+TEST_F(ClientSocketTest, CloseKeepsSendingToAPrinterThatPausesAndTellsAllArrived) {
   FakePrinter printer(FakePrinter::Options{0, 4096});
   ConnectTo(printer);
   printer.send("unread");
   ASSERT_TRUE(WaitUntil([&] { return rec_.Saw("read"); }));
   printer.pauseReading();
-  const QByteArray bulk = Pattern(8 << 20, 7);
-  ASSERT_EQ(client_->Socket().SendBytes(bulk.constData(), int(bulk.size())), int(bulk.size()));
+  const QByteArray sent = SendWhilePaused(client_->Socket(), 4194319);
+  ASSERT_EQ(sent.size(), 4194319);
   ASSERT_TRUE(client_->Socket().HasPendingOutput());
   client_->SetActive(false);
+  EXPECT_EQ(rec_.events.back(), "disconnect");
+  RunEventLoopFor(2000); // the printer pauses, as one does while it prints
+  EXPECT_TRUE(closeFinished_.empty());
   printer.resumeReading();
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }, 20000));
+  EXPECT_EQ(closeFinished_, std::vector<qint64>{0});
   ASSERT_TRUE(printer.waitForPeerEnd());
   EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
-  EXPECT_TRUE(printer.received() == bulk);
+  EXPECT_TRUE(printer.received() == sent);
+  EXPECT_EQ(TClientSocket::ClosingConnections(), 0);
 }
 
-TEST_F(ClientSocketTest, AbandonedStreamIsDroppedAtClose) {
+TEST_F(ClientSocketTest, CloseGoesOnForAPrinterSlowerThanTheStallLimit) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  const QByteArray sent = SendWhilePaused(client_->Socket(), 128 << 10);
+  ASSERT_EQ(sent.size(), 128 << 10);
+  const int limitMs = 400;
+  client_->Socket().SetCloseStallLimit(limitMs);
+  QElapsedTimer clock;
+  clock.start();
+  client_->SetActive(false);
+  // Each read is acknowledged: progress well within the limit, all of it
+  // taking several limits.
+  printer.readSlowly(16 << 10, 100);
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }, 20000));
+  EXPECT_GT(clock.elapsed(), 2 * limitMs);
+  EXPECT_EQ(closeFinished_, std::vector<qint64>{0});
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_TRUE(printer.received() == sent);
+}
+
+TEST_F(ClientSocketTest, CloseGivesUpOnAStalledPrinterAndCountsWhatDidNotArrive) {
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  ConnectTo(printer);
+  printer.pauseReading();
+  const QByteArray sent = SendWhilePaused(client_->Socket(), 1 << 20);
+  ASSERT_EQ(sent.size(), 1 << 20);
+  const int limitMs = 500;
+  client_->Socket().SetCloseStallLimit(limitMs);
+  QElapsedTimer clock;
+  clock.start();
+  client_->SetActive(false);
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }, limitMs + 3000));
+  EXPECT_GE(clock.elapsed(), limitMs * 9 / 10); // a coarse timer
+  ASSERT_EQ(closeFinished_.size(), 1u);
+  EXPECT_GT(closeFinished_[0], 0);
+  // What the printer's side had acknowledged can still be read there; the
+  // rest never arrives, and is exactly what was reported.
+  printer.resumeReading();
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Reset);
+  EXPECT_EQ(printer.receivedSize() + closeFinished_[0], sent.size());
+  EXPECT_TRUE(sent.startsWith(printer.received()));
+}
+
+TEST_F(ClientSocketTest, AbandonedStreamIsReportedAndWhatFollowedItCounted) {
   FakePrinter printer(FakePrinter::Options{0, 4096});
   StallStream(printer, Pattern(6 << 20));
-  client_->Socket().SendString("after the stream");
+  const QByteArray after("after the stream");
+  client_->Socket().SendString(after);
   client_->SetActive(false);
   EXPECT_EQ(finished_, std::vector<bool>{false});
+  EXPECT_LT(acknowledged_, progress_.back());
+  EXPECT_EQ(finishedTotal_, 6 << 20);
   printer.resumeReading();
   ASSERT_TRUE(printer.waitForPeerEnd());
   EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
-  EXPECT_FALSE(printer.received().contains("after the stream"));
+  EXPECT_EQ(printer.receivedSize(), progress_.back()) << "what the socket took still arrives";
+  EXPECT_FALSE(printer.received().contains(after));
+  ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }));
+  EXPECT_EQ(closeFinished_, std::vector<qint64>{after.size()});
 }
 
 // ---- the event loop ----
@@ -672,10 +903,15 @@ TEST_F(ClientSocketTest, IdleConnectionCostsNoCpu) {
   ConnectTo(printer);
   printer.send("ready\n");
   ASSERT_TRUE(WaitUntil([&] { return rec_.reads > 0; }));
+  // Once the printer has acknowledged everything, nothing is looked at.
+  client_->Socket().SendString("\x1b@");
+  ASSERT_TRUE(WaitUntil([&] { return drained_ == 1; }));
   const double before = ProcessCpuMs();
+  const qint64 wakeUpsBefore = MainThreadWakeUps();
   IdleFor(2000);
   const double used = ProcessCpuMs() - before;
   EXPECT_LT(used, 50.0);
+  EXPECT_LE(MainThreadWakeUps() - wakeUpsBefore, 3) << "something is polled while idle";
   EXPECT_EQ(rec_.reads, 1) << "unread data was reported again";
   EXPECT_TRUE(client_->Active());
 }

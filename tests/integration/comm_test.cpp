@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -16,11 +17,14 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <thread>
 #include <vector>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace pellicar {
@@ -38,12 +42,33 @@ qsizetype CountEntries(const char *folder) {
 qsizetype ThreadCount() { return CountEntries("/proc/self/task"); }
 qsizetype OpenFdCount() { return CountEntries("/proc/self/fd"); }
 
+QStringList TaskIds() {
+  return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+}
+
+// How often the tasks have been put to sleep and woken: the sum of their
+// voluntary and involuntary context switches.
+quint64 ContextSwitches(const QStringList &tasks) {
+  quint64 sum = 0;
+  for (const QString &task : tasks) {
+    QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
+    if (!status.open(QIODevice::ReadOnly))
+      continue;
+    for (const QByteArray &line : status.readAll().split('\n'))
+      if (line.startsWith("voluntary_ctxt_switches:") ||
+          line.startsWith("nonvoluntary_ctxt_switches:"))
+        sum += line.mid(line.indexOf(':') + 1).trimmed().toULongLong();
+  }
+  return sum;
+}
+
 // Records every event of a component.
 struct Events {
   std::vector<QByteArray> blocks;
   bool blocksTerminated = true;
   int empties = 0;
   int hangups = 0;
+  std::vector<quint64> discarded;
 
   explicit Events(TComm &comm) {
     comm.OnReceiveData = [this](TComm &, const char *buffer, quint16 length) {
@@ -52,6 +77,7 @@ struct Events {
     };
     comm.OnSendDataEmpty = [this](TComm &) { ++empties; };
     comm.OnRequestHangup = [this](TComm &) { ++hangups; };
+    comm.OnSendDataDiscarded = [this](TComm &, quint64 bytes) { discarded.push_back(bytes); };
   }
   QByteArray Joined() const {
     QByteArray all;
@@ -310,6 +336,7 @@ TEST_F(CommTest, PrinterGoingAwayEndsEachThreadWithAHangupRequest) {
   comm.ClosePort();
   EXPECT_LT(timer.elapsed(), 1000);
   EXPECT_FALSE(comm.Opened());
+  EXPECT_EQ(events.discarded, std::vector<quint64>{3}) << "the failed write's bytes";
 }
 
 // Reads the master side on a thread of its own while the main thread is
@@ -376,30 +403,88 @@ TEST_F(CommTest, CloseWritesWhatIsQueuedFirst) {
   EXPECT_EQ(ThreadCount(), baseThreads);
   EXPECT_EQ(received.size(), all.size());
   EXPECT_TRUE(received == all);
+  EXPECT_TRUE(events.discarded.empty());
 }
 
-TEST_F(CommTest, CloseAbandonsAStuckWriteWithinTheBound) {
-  comm.SetBaudRate(921600);
+TEST_F(CommTest, CloseOfAHeldLineGivesUpInTimeAndCountsWhatItDropped) {
+  struct Case {
+    const char *what;
+    quint32 speed;   // applied at open
+    bool refuseNext; // then a speed of 0 is asked for, which the driver refuses
+    qint64 bytes;
+    qint64 waitMs; // the time the bytes need at the applied speed, 8N1, and a second
+  } cases[] = {
+      // 9.5 s if the refused speed were taken for the line's.
+      {"a refused speed changes nothing", 921600, true, 80000, 80000 * 10 * 1000 / 921600 + 1001},
+      // 63 s at this speed: the write thread's 10 s, less the time it
+      // needs to end, are the most ClosePort waits.
+      {"slow line", 9600, false, 60000, 9500},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    events.empties = 0;
+    events.discarded.clear();
+    comm.SetBaudRate(c.speed);
+    OpenAndSettle();
+    if (c.refuseNext) {
+      comm.SetBaudRate(0);
+      ASSERT_EQ(pty.Settings().speed, c.speed);
+    }
+    ASSERT_TRUE(pty.HoldOutput(true));
+    for (qint64 sent = 0; sent < c.bytes; sent += 20000)
+      ASSERT_TRUE(comm.SendData(Pattern(std::min<qint64>(20000, c.bytes - sent), int(sent))));
+    QElapsedTimer timer;
+    timer.start();
+    comm.ClosePort();
+    const qint64 elapsed = timer.elapsed();
+    std::printf("%s: ClosePort with %lld bytes held took %lld ms\n", c.what,
+                static_cast<long long>(c.bytes), static_cast<long long>(elapsed));
+    EXPECT_GE(elapsed, c.waitMs);
+    EXPECT_LT(elapsed, c.waitMs + 400);
+    EXPECT_EQ(ThreadCount(), baseThreads);
+    EXPECT_EQ(events.discarded, std::vector<quint64>{quint64(c.bytes)});
+    ASSERT_TRUE(pty.HoldOutput(false));
+    RunEventLoopFor(20);
+    EXPECT_TRUE(pty.Received().isEmpty()) << "what was reported dropped went out after all";
+  }
+}
+
+TEST_F(CommTest, TheWriteQueueHoldsAMebibyteAtMost) {
   OpenAndSettle();
-  pty.SetReading(false); // and it never reads again
-  ASSERT_TRUE(comm.SendData(Pattern(40000, 1)));
-  ASSERT_TRUE(comm.SendData(Pattern(40000, 2)));
-  QElapsedTimer timer;
-  timer.start();
-  comm.ClosePort();
-  const qint64 bound = 80000 * 10 * 1000 / 921600 + 1000;
-  EXPECT_GE(timer.elapsed(), 1000);
-  EXPECT_LT(timer.elapsed(), bound + 500);
-  EXPECT_EQ(ThreadCount(), baseThreads);
+  ASSERT_TRUE(pty.HoldOutput(true));
+  QByteArray all;
+  for (int i = 0; i < 16; ++i) {
+    all += Pattern(65535, i);
+    ASSERT_TRUE(comm.SendData(all.right(65535)));
+  }
+  all += Pattern(16, 99);
+  ASSERT_TRUE(comm.SendData(all.right(16)));
+  ASSERT_EQ(all.size(), 1 << 20);
+  EXPECT_FALSE(comm.SendData("X", 1)) << "one byte past the bound";
+
+  ASSERT_TRUE(pty.HoldOutput(false));
+  ASSERT_TRUE(pty.WaitForReceived(all.size()));
+  RunEventLoopFor(20);
+  EXPECT_EQ(pty.Received().size(), all.size());
+  EXPECT_TRUE(pty.Received() == all) << "the refused byte was not taken";
+  EXPECT_TRUE(comm.SendData("Y", 1)) << "room again once written";
+  ASSERT_TRUE(pty.WaitForReceived(all.size() + 1));
 }
 
 TEST_F(CommTest, DestroyingAnOpenComponentClosesItsPort) {
+  bool raised = false;
   {
     TComm doomed;
     doomed.SetCommName(pty.SlavePath());
     ASSERT_NO_THROW(doomed.OpenPort());
     EXPECT_EQ(ThreadCount(), baseThreads + 2);
+    // Output is thrown away, and no event reaches an owner that may be gone.
+    doomed.OnSendDataDiscarded = [&](TComm &, quint64) { raised = true; };
+    ASSERT_TRUE(pty.HoldOutput(true));
+    ASSERT_TRUE(doomed.SendData("x", 1));
   }
+  EXPECT_FALSE(raised);
+  ASSERT_TRUE(pty.HoldOutput(false));
   EXPECT_EQ(ThreadCount(), baseThreads);
   EXPECT_NO_THROW(comm.OpenPort()) << "the port was released";
 }
@@ -419,6 +504,68 @@ TEST_F(CommTest, AnOpenIdlePortCostsAlmostNoCpu) {
   const double used = cpuMs() - before;
   std::printf("CPU time of an open idle port over 2 s: %.2f ms\n", used);
   EXPECT_LT(used, 50.0);
+}
+
+// The machine's real UART, with nothing attached: its driver has modem
+// lines and error counters, which a pseudo terminal lacks. In the UART's
+// loopback mode what it sends comes back as input.
+TEST(CommRealUartTest, AnOpenIdlePortSleepsAndStillReads) {
+  const QString device = QStringLiteral("/dev/ttyS0");
+  if (!QFileInfo::exists(device))
+    GTEST_SKIP() << "this machine has no UART at /dev/ttyS0";
+  std::thread([] {}).join(); // a sanitizer's own thread is not the port's
+  struct Case {
+    const char *what;
+    bool errorHandler;
+  } cases[] = {{"no handlers, as the main window has it", false}, {"line errors watched", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    TComm comm;
+    comm.LoadFormValues();
+    comm.SetCommName(device);
+    int empties = 0;
+    QByteArray received;
+    std::vector<quint32> errors;
+    comm.OnSendDataEmpty = [&](TComm &) { ++empties; };
+    comm.OnReceiveData = [&](TComm &, const char *buffer, quint16 length) {
+      received.append(buffer, length);
+    };
+    if (c.errorHandler)
+      comm.OnReceiveError = [&](TComm &, quint32 flags) { errors.push_back(flags); };
+    const QStringList before = TaskIds();
+    try {
+      comm.OpenPort();
+    } catch (const ECommsError &error) {
+      GTEST_SKIP() << "/dev/ttyS0 cannot be opened here (no UART behind it, no permission, or "
+                      "another program holds it): "
+                   << error.message().toStdString();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return empties == 1; }));
+    QStringList workers;
+    for (const QString &task : TaskIds())
+      if (!before.contains(task))
+        workers.append(task);
+    ASSERT_EQ(workers.size(), 2) << "the read and the write thread";
+
+    const quint64 start = ContextSwitches(workers);
+    RunEventLoopFor(2000);
+    const quint64 wakeUps = ContextSwitches(workers) - start;
+    std::printf("%s: wake-ups of the port's threads over 2 s of idleness: %llu\n", c.what,
+                static_cast<unsigned long long>(wakeUps));
+    EXPECT_LE(wakeUps, 2u);
+
+    const int side = ::open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(side, 0);
+    const int loop = 0x8000; // TIOCM_LOOP, which <sys/ioctl.h> leaves out
+    ASSERT_EQ(::ioctl(side, TIOCMBIS, &loop), 0);
+    EXPECT_TRUE(comm.SendData("looped back", 11));
+    EXPECT_TRUE(WaitUntil([&] { return received.size() >= 11; }));
+    ::ioctl(side, TIOCMBIC, &loop);
+    ::close(side);
+    EXPECT_EQ(received, QByteArray("looped back"));
+    EXPECT_TRUE(errors.empty());
+    comm.ClosePort();
+  }
 }
 
 } // namespace

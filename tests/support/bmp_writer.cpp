@@ -200,6 +200,9 @@ QByteArray WriteBmp(const QImage &picture, const BmpFormat &format) {
     pixels.append(line);
   }
 
+  if (!format.pixelData.isEmpty())
+    pixels = format.pixelData;
+
   // Info header.
   QByteArray info;
   if (core) {

@@ -28,6 +28,9 @@ struct BmpFormat {
   std::uint8_t filler = 0;
   // Alpha written into the alpha mask's bits of every bit-field pixel.
   std::uint8_t alpha = 0xFF;
+  // When not empty: stored as the pixel data in place of the picture's
+  // (an RLE stream written by hand); the picture then gives only the size.
+  QByteArray pixelData;
 };
 
 // Writes `picture` (read with QImage::pixel, alpha ignored) as the bytes

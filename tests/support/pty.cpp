@@ -66,6 +66,10 @@ void TPseudoTerminal::SetReading(bool on) {
     notifier_->setEnabled(on);
 }
 
+bool TPseudoTerminal::HoldOutput(bool on) {
+  return ::ioctl(slave_, TCXONC, on ? TCOOFF : TCOON) == 0;
+}
+
 bool TPseudoTerminal::Send(const QByteArray &bytes, int timeoutMs) {
   qsizetype offset = 0;
   while (offset < bytes.size()) {

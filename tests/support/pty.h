@@ -34,6 +34,10 @@ public:
   bool WaitForReceived(qsizetype count, int timeoutMs = 5000);
   // Off: the printer stops reading (the line fills up and writes block).
   void SetReading(bool on);
+  // On: the line takes nothing more from the program, as a port whose
+  // output is held off; its writes block at once, so every byte written is
+  // one the printer can read. Off: the line goes again.
+  bool HoldOutput(bool on);
 
   // Writes from the printer's side, all of it; false on an error or after
   // `timeoutMs`.

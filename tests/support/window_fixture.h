@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -92,6 +93,13 @@ protected:
   }
 
   QString status() { return form().StatusText(); }
+
+  // Stops the status panel's clock, so that an outcome written from the
+  // event loop stays until the test has read it.
+  void stopClock() {
+    if (auto *clock = get<QTimer>("tmr1"))
+      clock->stop();
+  }
 
   RecordingMessageBoxes boxes;
   ScriptedFileDialogs files;

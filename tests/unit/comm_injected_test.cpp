@@ -63,6 +63,7 @@ struct Line {
   std::vector<TCommTimeouts> timeouts;
   std::vector<quint32> purges;
   std::vector<std::string> calls; // order of the setup calls
+  std::vector<quint32> eventMasks;
   QByteArray written;
   bool open = false;
 
@@ -114,7 +115,11 @@ public:
     return true;
   }
   quint32 PendingOutput() override { return 0; }
-  bool SetEventMask(quint32 mask) override { return mask == 0x01A0; }
+  bool SetEventMask(quint32 mask) override {
+    std::lock_guard<std::mutex> guard(line_->lock);
+    line_->eventMasks.push_back(mask);
+    return (mask & ~0x01A0u) == 0;
+  }
 
   TInputWait WaitInput(const TSerialSignal &stop, quint32 &events) override {
     for (;;) {
@@ -306,6 +311,29 @@ TEST_F(CommInjectedTest, SettersReapplyOnlyWhatChangedAndOnlyWhileOpen) {
   ASSERT_EQ(line().timeouts.size(), timeouts + 1);
   EXPECT_EQ(line().timeouts.back().WriteTotalTimeoutConstant, 250u);
   EXPECT_EQ(line().states.size(), states + 1);
+}
+
+// Watching the modem lines costs the Linux driver a look every 100 ms; the
+// main window assigns no handler, and its open port must sleep.
+TEST_F(CommInjectedTest, OnlyTheLineEventsSomeoneListensToAreWatched) {
+  struct Case {
+    bool errorHandler;
+    bool modemHandler;
+    quint32 mask;
+  } cases[] = {
+      {false, false, 0}, {true, false, 0x0080}, {false, true, 0x0120}, {true, true, 0x01A0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.mask);
+    Opener fresh;
+    TComm other(fresh.Function());
+    if (c.errorHandler)
+      other.OnReceiveError = [](TComm &, quint32) {};
+    if (c.modemHandler)
+      other.OnModemStateChange = [](TComm &, quint32) {};
+    ASSERT_NO_THROW(other.OpenPort());
+    other.ClosePort(); // the read thread sets its mask first thing, and has ended here
+    EXPECT_EQ(fresh.line->eventMasks, std::vector<quint32>{c.mask});
+  }
 }
 
 TEST_F(CommInjectedTest, LineEventsAreReportedAndReadingGoesOn) {

@@ -151,6 +151,11 @@ TEST(LogoHostile, TruncatedFilesAreRefusedAtEveryLength) {
         EXPECT_EQ(r, record);
       } else {
         EXPECT_EQ(cut.fault, Fault::Invalid);
+        // Past "BM" it is a bitmap file that ends too soon, whatever part
+        // of it is missing.
+        EXPECT_EQ(cut.reason.toStdString(),
+                  length < 2 ? (length == 0 ? "not a BMP file but an empty file" : "not a BMP file")
+                             : "cut short before its last pixel");
       }
     }
   }

@@ -207,6 +207,95 @@ TEST(LogoRaster, KnownRecords) {
   }
 }
 
+// An RLE stream written by hand, for 8 or 4 bits per pixel.
+class RleStream {
+public:
+  explicit RleStream(int bits) : bits_(bits) {}
+  RleStream &Run(int count, int index) {
+    return Bytes({count, bits_ == 4 ? (index << 4) | index : index});
+  }
+  RleStream &Stretch(const std::vector<int> &indices) {
+    Bytes({0, int(indices.size())});
+    QByteArray data;
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+      if (bits_ == 8)
+        data += char(indices[i]);
+      else if (i % 2 == 0)
+        data += char(indices[i] << 4);
+      else
+        data.back() = char(data.back() | indices[i]);
+    }
+    if (data.size() % 2)
+      data += '\0';
+    bytes_ += data;
+    return *this;
+  }
+  RleStream &Delta(int right, int rows) { return Bytes({0, 2, right, rows}); }
+  RleStream &EndOfLine() { return Bytes({0, 0}); }
+  RleStream &EndOfBitmap() { return Bytes({0, 1}); }
+  const QByteArray &bytes() const { return bytes_; }
+
+private:
+  RleStream &Bytes(std::initializer_list<int> values) {
+    for (int v : values)
+      bytes_ += char(v);
+    return *this;
+  }
+  int bits_;
+  QByteArray bytes_;
+};
+
+TEST(LogoRaster, PixelsAnRleStreamSkipsPrintNothing) {
+  // Index 0 is black: a skipped pixel read as index 0 (or as whatever the
+  // memory held) would print. Index 1 is white, index 2 red.
+  const QList<QRgb> palette = {kBlack, kWhite, 0xFF0000};
+  struct Case {
+    const char *name;
+    std::function<void(RleStream &)> write; // stored rows: the bottom one first
+    std::vector<const char *> rows;         // top row first; '#' a dot
+  };
+  const Case cases[] = {
+      {"delta within a row",
+       [](RleStream &s) {
+         s.Run(2, 2).Delta(2, 0).Run(2, 2).EndOfLine();
+         s.Run(6, 1).EndOfLine().Run(6, 1).EndOfBitmap();
+       },
+       {"......", "......", "##..##"}},
+      {"delta to a later row",
+       [](RleStream &s) { s.Run(1, 2).Delta(2, 2).Run(1, 2).EndOfBitmap(); },
+       {"...#..", "......", "#....."}},
+      {"end of line before the row is full",
+       [](RleStream &s) {
+         s.Run(3, 2).EndOfLine().Stretch({1, 2, 1}).EndOfLine().Run(6, 2).EndOfBitmap();
+       },
+       {"######", ".#....", "###..."}},
+      {"end of bitmap inside a row",
+       [](RleStream &s) { s.Run(6, 1).EndOfLine().Run(2, 2).EndOfBitmap(); },
+       {"......", "##....", "......"}},
+      {"end of bitmap before the last row",
+       [](RleStream &s) { s.Run(6, 2).EndOfLine().EndOfBitmap(); },
+       {"......", "......", "######"}},
+      {"nothing but the end mark",
+       [](RleStream &s) { s.EndOfBitmap(); },
+       {"......", "......", "......"}},
+  };
+  for (const Case &c : cases) {
+    const QImage expected =
+        Picture(6, 3, [&](int x, int y) { return c.rows[y][x] == '#' ? kBlack : kWhite; });
+    for (int bits : {8, 4}) {
+      SCOPED_TRACE(std::string(c.name) + (bits == 8 ? ", RLE8" : ", RLE4"));
+      RleStream stream(bits);
+      c.write(stream);
+      BmpFormat format = Format(bits, C::Rle);
+      format.palette = palette;
+      format.pixelData = stream.bytes();
+      const QImage size = Picture(6, 3, [](int, int) { return kBlack; });
+      EXPECT_EQ(Hex(RecordOf(size, format)),
+                Hex(ExpectedRecord(expected, [](QRgb colour) { return colour == kBlack; })));
+    }
+  }
+}
+
 TEST(LogoRaster, OneBitPaletteDecidesByBlue) {
   // Neither colour is white: a one-bit file keeps its palette and prints
   // where blue is below 128.
