@@ -320,7 +320,7 @@ QString VirtualPrinter::printPage() {
     return {};
   QString dropped;
   if (droppedLines_ > 0)
-    dropped = QStringLiteral(", %1 lines over %2 not drawn")
+    dropped = QStringLiteral(", %1 more lines not drawn (a page holds %2)")
                   .arg(GroupedNumber(droppedLines_), GroupedNumber(kMaxPageLines));
   const QImage picture = options_.pictures ? PagePicture(pageLines_, charsPerLine()) : QImage();
   const QString page = nextPage(picture);

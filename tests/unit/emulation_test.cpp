@@ -381,6 +381,16 @@ TEST(EmulationTest, HugeDeclaredLengthsAreReadPastWithoutBeingKept) {
                                         "failed: the data ended early"));
 }
 
+TEST(EmulationTest, APageKeepsItsFirstLinesAndSaysHowManyItDropped) {
+  QByteArray lines;
+  for (qsizetype i = 0; i < VirtualPrinter::kMaxPageLines + 2; ++i)
+    lines += "A\n";
+  const Outcome outcome = Decode({lines + "\x0c"});
+  ASSERT_EQ(outcome.log.size(), VirtualPrinter::kMaxPageLines + 3);
+  EXPECT_EQ(outcome.log.back(),
+            "Form feed, printed page 1, 2 more lines not drawn (a page holds 1,000)");
+}
+
 TEST(EmulationTest, ANewLogoSetReplacesTheOldOne) {
   VirtualPrinterOptions options;
   options.pictures = true;
