@@ -691,7 +691,9 @@ void TForm1::cm1RequestHangup(TComm &) {
 // (the printer stopped reading, or far more was queued than the line's
 // speed lets out within the close's bound).
 void TForm1::cm1SendDataDiscarded(TComm &, quint64 byteCount) {
-  ShowBox(QStringLiteral("%1 bytes were not written to the serial port").arg(byteCount),
+  ShowBox(QStringLiteral("The last %1 bytes sent to the printer were not written to the serial "
+                         "port before it closed.")
+              .arg(TTransferProgress::Count(qint64(byteCount))),
           QStringLiteral("Error"), MsgIcon::Error);
 }
 

@@ -366,6 +366,11 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
     else
       unsent.append(segment.bytes.constData() + segment.offset, left);
   }
+  // The stream whose bytes the socket holds, if any: what of it does not
+  // arrive is told by its StreamFinished, not again by CloseFinished.
+  std::optional<SentStream> streamed = sent;
+  if (stream != nullptr && stream->start >= 0)
+    streamed = SentStream{stream->start, stream->sent, stream->total};
   const qint64 handed = handed_;
   const qint64 acknowledged = acknowledged_;
   piece_.clear();
@@ -382,14 +387,19 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
   }
   ++closesPending_;
   connect(close, &TClosingConnection::Finished, this,
-          [this, sent, dropped](qint64 undelivered, qint64 acknowledgedAtEnd) {
+          [this, sent, streamed, dropped](qint64 undelivered, qint64 acknowledgedAtEnd) {
             --closesPending_;
             if (sent) {
               const qint64 have =
                   std::clamp<qint64>(acknowledgedAtEnd - sent->start, 0, sent->sent);
               emit StreamFinished(have == sent->sent, have, sent->total);
             }
-            emit CloseFinished(undelivered + dropped);
+            qint64 streamMissing = 0;
+            if (streamed)
+              streamMissing =
+                  streamed->sent -
+                  std::clamp<qint64>(acknowledgedAtEnd - streamed->start, 0, streamed->sent);
+            emit CloseFinished(std::max<qint64>(undelivered - streamMissing, 0) + dropped);
           });
 }
 

@@ -181,8 +181,10 @@ signals:
   void Drained();
   // The close of a connection that stood has ended, however it began
   // (CloseConnection, the printer's close, a failed send). `undelivered` is
-  // how many accepted bytes did not reach the printer (0: everything did).
-  // Raised from the event loop.
+  // how many accepted bytes did not reach the printer (0: everything did),
+  // apart from those of a stream: what of a stream did not arrive is told
+  // by its StreamFinished alone. Commands accepted before or behind a stream
+  // count. Raised from the event loop.
   void CloseFinished(qint64 undelivered);
 
 private:

@@ -64,39 +64,59 @@ void TSerialDelivery::Deliver(const CliJob &job) {
   comm.SetBaudRate(baudRate_);
   const TParity parities[] = {TParity::None, TParity::Odd, TParity::Even};
   comm.SetParity(parities[std::clamp(parityIndex_, 0, 2)]);
+  // What the close threw away: bytes never written, or that the driver
+  // still held when the close's bound ran out.
+  quint64 discarded = 0;
+  comm.OnSendDataDiscarded = [&](TComm &, quint64 bytes) { discarded += bytes; };
   try {
     comm.OpenPort();
   } catch (const ECommsError &e) {
     throw ESendFailed(QStringLiteral("%1: %2").arg(device_, WithFullStop(e.message())));
   }
-
-  if (AwaitReport(comm, std::min(timeoutMs_, kStartReportMs)) == Report::Hangup) {
+  qint64 total = 0;
+  for (const CommandSequence &sequence : job.sequences)
+    total += sequence.bytes.size();
+  // Closes the port; returns what the close threw away, said in brackets
+  // (empty when it threw nothing away).
+  const auto closeSayingLost = [&] {
     comm.ClosePort();
-    throw ESendFailed(QStringLiteral("%1: the port failed as it was opened").arg(device_));
-  }
+    if (discarded == 0)
+      return QString();
+    return QStringLiteral(" (%1 of %2 bytes were not written to the port)")
+        .arg(discarded)
+        .arg(total);
+  };
+  const auto fail = [&](const QString &what) {
+    const QString lost = closeSayingLost();
+    throw ESendFailed(QStringLiteral("%1: %2%3").arg(device_, what, lost));
+  };
+
+  if (AwaitReport(comm, std::min(timeoutMs_, kStartReportMs)) == Report::Hangup)
+    fail(QStringLiteral("the port failed as it was opened"));
   SerialSinks sinks(comm);
   ChannelState state;
   state.serialOpen = true;
-  if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete) {
-    comm.ClosePort();
-    throw ESendFailed(QStringLiteral("%1: the port did not take the commands").arg(device_));
-  }
-  const Report written = AwaitReport(comm, timeoutMs_);
-  // The close lets the driver send what the thread wrote; after a failure
-  // or a timeout it throws away what is left.
-  comm.ClosePort();
-  switch (written) {
-  case Report::QueueEmpty:
+  if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete)
+    fail(QStringLiteral("the port did not take the commands"));
+  // The close lets the driver send what the thread wrote, within the
+  // close's bound; what is left then is thrown away, and that is a failure
+  // too.
+  switch (AwaitReport(comm, timeoutMs_)) {
+  case Report::QueueEmpty: {
+    const QString lost = closeSayingLost();
+    if (!lost.isEmpty())
+      throw ESendFailed(QStringLiteral("%1: the port closed before the line had sent everything%2")
+                            .arg(device_, lost));
     return;
+  }
   case Report::Hangup:
-    throw ESendFailed(QStringLiteral("%1: writing to the port failed").arg(device_));
+    return fail(QStringLiteral("writing to the port failed"));
   case Report::TimedOut:
   case Report::None:
     break;
   }
-  throw ESendFailed(QStringLiteral("%1: timed out after %2 s waiting for the port to take the data")
-                        .arg(device_)
-                        .arg(timeoutMs_ / 1000.0));
+  fail(QStringLiteral("timed out after %1 s waiting for the port to take the data")
+           .arg(timeoutMs_ / 1000.0));
 }
 
 } // namespace pellicar

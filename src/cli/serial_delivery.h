@@ -11,9 +11,10 @@ namespace pellicar {
 // XON/XOFF sent by the computer). Every command sequence is queued to the
 // write thread; success means the write thread wrote the whole queue and
 // the port was closed after the driver sent it. A port that cannot be
-// opened ("Error opening serial port"), a failed write, or a queue not
-// written within `timeoutMs` is raised as ESendFailed. Streams (logo,
-// firmware) are refused before this is reached, as in the window.
+// opened ("Error opening serial port"), a failed write, a queue not
+// written within `timeoutMs`, or a close that threw bytes away (saying how
+// many) is raised as ESendFailed. Streams (logo, firmware) are refused
+// before this is reached, as in the window.
 class TSerialDelivery : public TDelivery {
 public:
   TSerialDelivery(QString device, quint32 baudRate, int parityIndex, int timeoutMs)

@@ -82,6 +82,22 @@ TEST_F(CliSerialTest, LineSettingsAreThoseGiven) {
   EXPECT_FALSE(settings.oddParity);
 }
 
+// A line that takes nothing (its output held off): the close throws the
+// commands away once its bound has run out, which is a failure, and the
+// tool says how many bytes were lost.
+TEST_F(CliSerialTest, BytesThrownAwayAtCloseExitWithOneAndAreCounted) {
+  const QByteArray expected = DryRunBytes(Words({"selftest"}));
+  ASSERT_FALSE(expected.isEmpty());
+  ASSERT_TRUE(line_.HoldOutput(true));
+  const CliResult result = Run(Words({"--timeout", "0.5"}), Words({"selftest"}));
+  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(
+      QStringLiteral("(%1 of %1 bytes were not written to the port)").arg(expected.size())))
+      << result.err.toStdString();
+  ASSERT_TRUE(line_.HoldOutput(false));
+  EXPECT_FALSE(line_.WaitForReceived(1, 200)) << "what was reported lost went out after all";
+}
+
 TEST_F(CliSerialTest, PortThatCannotBeOpenedExitsWithOne) {
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());
