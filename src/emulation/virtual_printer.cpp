@@ -4,7 +4,6 @@
 #include "commands/code_page_table.h"
 #include "commands/ethernet_commands.h"
 #include "commands/wifi_commands.h"
-#include "emulation/command_decoder.h"
 #include "emulation/paper_picture.h"
 #include "logo/logo_raster.h"
 
@@ -42,14 +41,14 @@ DeviceFlag Device(const char *name, std::uint8_t value) {
     return {device + QStringLiteral(" on"), true};
   if (value == 1)
     return {device + QStringLiteral(" off"), false};
-  return {QStringLiteral("%1 %2 (unknown)").arg(device, Hex(value)), int(value)};
+  return {QStringLiteral("%1 %2 (unknown)").arg(device).arg(value), int(value)};
 }
 
 // A switch byte: 01 on, 00 off.
 DeviceFlag OnOff(std::uint8_t value) {
   if (value <= 1)
     return {value == 1 ? QStringLiteral("on") : QStringLiteral("off"), value == 1};
-  return {QStringLiteral("%1 (unknown)").arg(Hex(value)), int(value)};
+  return {QStringLiteral("%1 (unknown)").arg(value), int(value)};
 }
 
 QString Dots(std::uint16_t dots) {
@@ -212,7 +211,7 @@ void VirtualPrinter::OnSetWifi(const WifiBytes &wifi) {
       words << cipher.toString().toUpper();
     } else {
       cipher = int(b);
-      words << QStringLiteral("cipher %1 (unknown)").arg(Hex(b));
+      words << QStringLiteral("cipher %1 (unknown)").arg(b);
     }
   } else if (a == 0 && b == 0) {
     security = QStringLiteral("open");
@@ -243,7 +242,7 @@ void VirtualPrinter::OnBlackMarkMode(std::uint8_t mode) {
             mode == 0x44 ? QStringLiteral("Black Mark: on") : QStringLiteral("Black Mark: off"));
   } else {
     state_.blackMark[enabled] = int(mode);
-    setting(kBlackMark, QStringLiteral("Black Mark: mode %1 (unknown)").arg(Hex(mode)));
+    setting(kBlackMark, QStringLiteral("Black Mark: mode %1 (unknown)").arg(mode));
   }
 }
 
@@ -321,7 +320,7 @@ QString VirtualPrinter::printPage() {
     return {};
   QString dropped;
   if (droppedLines_ > 0)
-    dropped = QStringLiteral(", %1 lines over %2 not drawn")
+    dropped = QStringLiteral(", %1 more lines not drawn (a page holds %2)")
                   .arg(GroupedNumber(droppedLines_), GroupedNumber(kMaxPageLines));
   const QImage picture = options_.pictures ? PagePicture(pageLines_, charsPerLine()) : QImage();
   const QString page = nextPage(picture);

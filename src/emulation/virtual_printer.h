@@ -32,8 +32,9 @@ struct VirtualPrinterOptions {
 // decoder's Feed and EndOfStream.
 class VirtualPrinter : public CommandListener {
 public:
-  // Lines printed on a page beyond this many are dropped (and said so).
-  static constexpr qsizetype kMaxPageLines = 2000;
+  // Lines printed on a page beyond this many (about 3 m of paper; the
+  // picture of a full page takes 14 MB) are dropped, and said so.
+  static constexpr qsizetype kMaxPageLines = 1000;
   // Of one line of text, this many characters are kept.
   static constexpr qsizetype kMaxLineChars = 4096;
 

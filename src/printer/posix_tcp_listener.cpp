@@ -104,14 +104,19 @@ void TcpListener::SetWatching(bool on) {
     notifier_->setEnabled(on);
 }
 
-int TcpListener::Accept(QString *peer) {
+int TcpListener::Accept(QString *peer, QString *error) {
   sockaddr_storage address{};
   socklen_t length = sizeof address;
   const int fd =
       ::accept4(fd_, reinterpret_cast<sockaddr *>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-  if (fd >= 0 && peer)
+  if (fd >= 0) {
     *peer = PeerText(address);
-  return fd;
+    return fd;
+  }
+  // Gone before it was taken, or not there: nothing to say.
+  if (errno != EAGAIN && errno != EWOULDBLOCK && errno != ECONNABORTED && errno != EINTR)
+    *error = SystemError("cannot accept a connection");
+  return -1;
 }
 
 } // namespace pellicar

@@ -153,7 +153,8 @@ Faults, for tests and demonstrations:
                         stop reading a connection (the serial line) after
                         BYTES bytes
   --reset-after BYTES   close a connection with a reset after BYTES bytes
-                        (the serial line: hang up)
+                        (the serial line: hang up; without --tcp the
+                        program then ends)
 
   --help                this help
   --version             the version

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QSaveFile>
+#include <QTimer>
 
 #include <cstdio>
 #include <utility>
@@ -9,6 +10,11 @@
 namespace pellicar {
 
 namespace {
+
+// After the system refused to hand out a connection (no descriptors left),
+// the next attempt waits this long, so that a full table does not keep the
+// program spinning.
+constexpr int kAcceptRetryMs = 1000;
 
 void PrintLine(std::FILE *stream, const QString &line) {
   const QByteArray bytes = line.toUtf8() + '\n';
@@ -89,7 +95,18 @@ void PrinterServer::serveNext() {
   if (connection_)
     return;
   QString peer;
-  const int fd = listener_.Accept(&peer);
+  QString error;
+  const int fd = listener_.Accept(&peer, &error);
+  if (fd < 0 && !error.isEmpty()) {
+    // The connection stays queued and would wake the listener at once
+    // again: look again after a pause.
+    problem(error);
+    listener_.SetWatching(false);
+    QTimer::singleShot(kAcceptRetryMs, this, [this] {
+      if (!connection_)
+        listener_.SetWatching(true);
+    });
+  }
   if (fd < 0)
     return;
   // One connection at a time: the next ones wait in the system's queue.

@@ -32,8 +32,9 @@ public:
   // Watching: connectionWaiting() is emitted while a connection waits.
   void SetWatching(bool on);
   // The next waiting connection, non-blocking, with its peer as text; -1
-  // when none waits.
-  int Accept(QString *peer);
+  // when none waits, or (with the reason in `error`) when the system
+  // refuses it (out of descriptors).
+  int Accept(QString *peer, QString *error);
 
 signals:
   void connectionWaiting();

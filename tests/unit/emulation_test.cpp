@@ -102,7 +102,7 @@ std::vector<Case> Cases() {
       {"base, values the printer does not know stay numbers",
        Hex("1f73090200000507"
            "0b0307"),
-       {"Base Parameter: baud index 9 (unknown), parity 3 (unknown), cutter 02 (unknown), buzzer "
+       {"Base Parameter: baud index 9 (unknown), parity 3 (unknown), cutter 2 (unknown), buzzer "
         "on, drawer on, characters per line index 5 (unknown), density 7 (unknown), code page 11 "
         "(unknown), font 7 (unknown)"},
        {{"base.baudRate", 9},
@@ -175,6 +175,15 @@ std::vector<Case> Cases() {
            "070000"),
        {"Set WIFI: SSID \"C\", security 07 00 (unknown), key \"\""},
        {{"wifi.security", 0x0700}}},
+      {"unknown switch value, black-mark mode and cipher",
+       Hex("1f7207"
+           "1f1b1f8004050655"
+           "1f7701"
+           "44"
+           "020500"),
+       {"Auto Reprint: 7 (unknown)", "Black Mark: mode 85 (unknown)",
+        "Set WIFI: SSID \"D\", WPA-PSK, cipher 5 (unknown), key \"\""},
+       {{"base.reprint", 7}, {"blackMark.enabled", 85}, {"wifi.cipher", 5}}},
       {"black mark",
        Hex("1f1b1f8004050644"
            "1f1b1f810405060960"
@@ -370,6 +379,16 @@ TEST(EmulationTest, HugeDeclaredLengthsAreReadPastWithoutBeingKept) {
                                    data, data});
   EXPECT_THAT(firmware.log, ElementsAre("Firmware upload: 8,388,608 of 4,294,967,295 bytes, check "
                                         "failed: the data ended early"));
+}
+
+TEST(EmulationTest, APageKeepsItsFirstLinesAndSaysHowManyItDropped) {
+  QByteArray lines;
+  for (qsizetype i = 0; i < VirtualPrinter::kMaxPageLines + 2; ++i)
+    lines += "A\n";
+  const Outcome outcome = Decode({lines + "\x0c"});
+  ASSERT_EQ(outcome.log.size(), VirtualPrinter::kMaxPageLines + 3);
+  EXPECT_EQ(outcome.log.back(),
+            "Form feed, printed page 1, 2 more lines not drawn (a page holds 1,000)");
 }
 
 TEST(EmulationTest, ANewLogoSetReplacesTheOldOne) {
