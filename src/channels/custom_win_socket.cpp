@@ -582,6 +582,13 @@ void TCustomWinSocket::EndStream(bool read) {
   emit StreamFinished(false, AcknowledgedOf(finished.start, finished.sent), finished.total);
 }
 
+qint64 TCustomWinSocket::Acknowledged() {
+  if (!connected_)
+    return 0;
+  ReadAcknowledged();
+  return acknowledged_;
+}
+
 bool TCustomWinSocket::ReadAcknowledged() {
   if (!connected_ || !socket_)
     return false;

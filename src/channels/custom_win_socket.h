@@ -111,6 +111,10 @@ public:
   // A stream is being sent or waits for the printer to acknowledge it
   // (BeginStreamSend would return false).
   bool StreamSending() const;
+  // Bytes handed to the network on the current connection that the
+  // printer's side has acknowledged, as the system counts them now (the
+  // last count once the connection broke); 0 when not connected.
+  qint64 Acknowledged();
   // Orderly closes of this object's connections still going on.
   int ClosesPending() const { return closesPending_; }
 
