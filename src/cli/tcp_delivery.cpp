@@ -125,11 +125,21 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   });
   // Every close of a connection ends here, also one the printer started or
   // a broken connection brought about.
-  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered) {
+  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered, bool broken) {
     if (phase == Phase::Done)
       return;
     if (undelivered > 0) {
       cutShort(QStringLiteral("%1 of %2 bytes did not arrive").arg(undelivered).arg(total));
+      return;
+    }
+    // A printer that read everything ends its stream; one that resets
+    // after acknowledging every byte has thrown away those it had not read
+    // (how many, only it knows).
+    if (broken && total > 0) {
+      fail(QStringLiteral("the printer acknowledged all %1 bytes but may have thrown away some "
+                          "it had not read: %2")
+               .arg(total)
+               .arg(cause.isEmpty() ? QStringLiteral("the connection broke") : cause));
       return;
     }
     if (phase == Phase::Sending && isStream)
