@@ -63,7 +63,7 @@ qint64 TClosingConnection::FinishAll() {
   QEventLoop loop;
   int left = int(waiting.size());
   for (TClosingConnection *close : waiting)
-    connect(close, &TClosingConnection::Finished, &loop, [&](qint64 lost, qint64) {
+    connect(close, &TClosingConnection::Finished, &loop, [&](qint64 lost, qint64, bool) {
       undelivered += lost;
       if (--left == 0)
         loop.quit();
@@ -80,8 +80,10 @@ void TClosingConnection::Step(bool fromWatch) {
     while (!unsent_.isEmpty()) {
       int error = 0;
       const qint64 n = socket_->Send(unsent_.constData(), unsent_.size(), error);
-      if (n < 0)
+      if (n < 0) {
+        broken_ = true;
         return End(true);
+      }
       if (n == 0)
         break; // full: Writable follows
       unsent_.remove(0, n);
@@ -97,8 +99,10 @@ void TClosingConnection::Step(bool fromWatch) {
       acknowledged_ = handed_ - outstanding;
       progress = true;
     }
-    if (outstanding < 0 || error != 0)
-      return End(true); // broken: what is not acknowledged now never will be
+    if (outstanding < 0 || error != 0) {
+      broken_ = true;
+      return End(true); // what is not acknowledged now never will be
+    }
     if (progress)
       limit_.start(stallLimitMs_);
     if (!unsent_.isEmpty())
@@ -116,8 +120,11 @@ void TClosingConnection::Step(bool fromWatch) {
     shutDown_ = true;
     limit_.start(kPeerCloseMs);
   }
-  if (socket_->DiscardInput())
+  const TcpInput input = socket_->DiscardInput();
+  if (input != TcpInput::Open) {
+    broken_ = input == TcpInput::Broken;
     End(false);
+  }
 }
 
 void TClosingConnection::End(bool reset) {
@@ -137,7 +144,7 @@ void TClosingConnection::End(bool reset) {
     socket_->Close();
   }
   socket_.reset();
-  emit Finished(undelivered, acknowledged_);
+  emit Finished(undelivered, acknowledged_, broken_);
   deleteLater();
 }
 

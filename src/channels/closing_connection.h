@@ -57,8 +57,13 @@ signals:
   // The close has ended. `undelivered`: the accepted bytes the printer did
   // not get (never sent, or sent and never acknowledged). `acknowledged`:
   // every byte ever handed to this socket that the printer acknowledged,
-  // counted as `handed` was.
-  void Finished(qint64 undelivered, qint64 acknowledged);
+  // counted as `handed` was. `broken`: the connection broke (the printer's
+  // reset, or a network failure) instead of ending in order or by our own
+  // time limit. With nothing undelivered, the printer threw the connection
+  // away after its side had acknowledged everything: a printer that closes
+  // with bytes it has not read does exactly that, and they are lost. One
+  // that read everything ends its stream instead.
+  void Finished(qint64 undelivered, qint64 acknowledged, bool broken);
 
 private:
   TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteArray unsent, qint64 handed,
@@ -75,6 +80,7 @@ private:
   int stallLimitMs_;
   bool shutDown_ = false;
   bool ended_ = false;
+  bool broken_ = false;
   QTimer limit_;
   TAckWatch watch_;
 };

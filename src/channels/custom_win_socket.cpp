@@ -386,21 +386,20 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
     return;
   }
   ++closesPending_;
-  connect(close, &TClosingConnection::Finished, this,
-          [this, sent, streamed, dropped](qint64 undelivered, qint64 acknowledgedAtEnd) {
-            --closesPending_;
-            if (sent) {
-              const qint64 have =
-                  std::clamp<qint64>(acknowledgedAtEnd - sent->start, 0, sent->sent);
-              emit StreamFinished(have == sent->sent, have, sent->total);
-            }
-            qint64 streamMissing = 0;
-            if (streamed)
-              streamMissing =
-                  streamed->sent -
-                  std::clamp<qint64>(acknowledgedAtEnd - streamed->start, 0, streamed->sent);
-            emit CloseFinished(std::max<qint64>(undelivered - streamMissing, 0) + dropped);
-          });
+  connect(
+      close, &TClosingConnection::Finished, this,
+      [this, sent, streamed, dropped](qint64 undelivered, qint64 acknowledgedAtEnd, bool broken) {
+        --closesPending_;
+        if (sent) {
+          const qint64 have = std::clamp<qint64>(acknowledgedAtEnd - sent->start, 0, sent->sent);
+          emit StreamFinished(have == sent->sent, have, sent->total);
+        }
+        qint64 streamMissing = 0;
+        if (streamed)
+          streamMissing = streamed->sent - std::clamp<qint64>(acknowledgedAtEnd - streamed->start,
+                                                              0, streamed->sent);
+        emit CloseFinished(std::max<qint64>(undelivered - streamMissing, 0) + dropped, broken);
+      });
 }
 
 qint64 TCustomWinSocket::AcknowledgedOf(qint64 start, qint64 sent) const {
@@ -580,6 +579,13 @@ void TCustomWinSocket::EndStream(bool read) {
     return; // reported by LookAtDelivery
   }
   emit StreamFinished(false, AcknowledgedOf(finished.start, finished.sent), finished.total);
+}
+
+qint64 TCustomWinSocket::Acknowledged() {
+  if (!connected_)
+    return 0;
+  ReadAcknowledged();
+  return acknowledged_;
 }
 
 bool TCustomWinSocket::ReadAcknowledged() {

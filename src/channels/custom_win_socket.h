@@ -111,6 +111,10 @@ public:
   // A stream is being sent or waits for the printer to acknowledge it
   // (BeginStreamSend would return false).
   bool StreamSending() const;
+  // Bytes handed to the network on the current connection that the
+  // printer's side has acknowledged, as the system counts them now (the
+  // last count once the connection broke); 0 when not connected.
+  qint64 Acknowledged();
   // Orderly closes of this object's connections still going on.
   int ClosesPending() const { return closesPending_; }
 
@@ -184,8 +188,12 @@ signals:
   // how many accepted bytes did not reach the printer (0: everything did),
   // apart from those of a stream: what of a stream did not arrive is told
   // by its StreamFinished alone. Commands accepted before or behind a stream
-  // count. Raised from the event loop.
-  void CloseFinished(qint64 undelivered);
+  // count. `broken`: the connection broke (the printer's reset, or a network
+  // failure) instead of ending in order; with nothing undelivered, the
+  // printer threw the connection away after acknowledging every byte,
+  // which is how one that closes with bytes unread loses them (see
+  // TClosingConnection::Finished). Raised from the event loop.
+  void CloseFinished(qint64 undelivered, bool broken);
 
 private:
   struct SocketNote {

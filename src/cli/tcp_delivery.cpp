@@ -46,6 +46,7 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     total += sequence.bytes.size();
 
   TClientSocket client;
+  TCustomWinSocket &socket = client.Socket();
   QEventLoop loop;
   QTimer deadline;
   deadline.setSingleShot(true);
@@ -53,7 +54,6 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName, total,
                    isStream && showProgress_);
   Phase phase = Phase::Connecting;
-  qint64 sent = 0;
   std::optional<QString> failure;
 
   const auto fail = [&](const QString &message) {
@@ -76,10 +76,13 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       fail(QStringLiteral("timed out after %1 s waiting for the connection").arg(seconds));
       break;
     case Phase::Sending:
+      // What the printer's side acknowledged, not what was handed to the
+      // network: the system's send buffer takes megabytes the printer may
+      // never get.
       fail(QStringLiteral("timed out after %1 s waiting for the printer to take the data "
-                          "(%2 of %3 bytes sent)")
+                          "(it has %2 of %3 bytes)")
                .arg(seconds)
-               .arg(sent)
+               .arg(socket.Acknowledged())
                .arg(total));
       break;
     case Phase::Closing:
@@ -89,11 +92,9 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       break;
     }
   });
-  TCustomWinSocket &socket = client.Socket();
   QObject::connect(&socket, &TCustomWinSocket::StreamProgress, [&](qint64 done, qint64) {
     if (!isStream)
       return;
-    sent = done;
     bar.Update(done);
     deadline.start(); // the printer is taking data: the wait starts again
   });
@@ -113,7 +114,6 @@ void TTcpDelivery::Deliver(const CliJob &job) {
           cutShort(QStringLiteral("it has %1 of %2 bytes").arg(acknowledged).arg(total));
           return;
         }
-        sent = total;
         bar.Update(total);
         bar.Finish();
         if (phase == Phase::Sending)
@@ -125,11 +125,21 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   });
   // Every close of a connection ends here, also one the printer started or
   // a broken connection brought about.
-  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered) {
+  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered, bool broken) {
     if (phase == Phase::Done)
       return;
     if (undelivered > 0) {
       cutShort(QStringLiteral("%1 of %2 bytes did not arrive").arg(undelivered).arg(total));
+      return;
+    }
+    // A printer that read everything ends its stream; one that resets
+    // after acknowledging every byte has thrown away those it had not read
+    // (how many, only it knows).
+    if (broken && total > 0) {
+      fail(QStringLiteral("the printer acknowledged all %1 bytes but may have thrown away some "
+                          "it had not read: %2")
+               .arg(total)
+               .arg(cause.isEmpty() ? QStringLiteral("the connection broke") : cause));
       return;
     }
     if (phase == Phase::Sending && isStream)

@@ -57,9 +57,8 @@ ssize_t sendSome(int fd, const char *data, qint64 size) {
   return n;
 }
 
-// Reads and discards what has arrived. Returns true when the peer has
-// closed its side or the connection is broken (nothing more will come).
-bool drain(int fd) {
+// Reads and discards what has arrived, and tells whether more may come.
+TcpInput drain(int fd) {
   char sink[16384];
   // A bounded amount per call: a peer that keeps talking gets its next
   // edge, and the caller's time bound ends it anyway.
@@ -68,12 +67,12 @@ bool drain(int fd) {
     if (n > 0)
       continue;
     if (n == 0)
-      return true;
+      return TcpInput::Ended;
     if (errno == EINTR)
       continue;
-    return !wouldBlock(errno);
+    return wouldBlock(errno) ? TcpInput::Open : TcpInput::Broken;
   }
-  return false;
+  return TcpInput::Open;
 }
 
 class PosixTcpSocket final : public TcpSocket {
@@ -146,7 +145,15 @@ public:
       ::shutdown(fd_, SHUT_WR);
   }
 
-  bool DiscardInput() override { return fd_ < 0 || drain(fd_); }
+  TcpInput DiscardInput() override {
+    if (fd_ < 0)
+      return TcpInput::Broken;
+    const TcpInput input = drain(fd_);
+    if (input == TcpInput::Broken)
+      broken_ = true;
+    // A reset whose error was taken by OnReady reads as an end of stream.
+    return input == TcpInput::Ended && broken_ ? TcpInput::Broken : input;
+  }
 
   int Close() override {
     notifier_.reset();
@@ -197,7 +204,10 @@ private:
     }
     if (mask & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
       closeReported_ = true;
-      notify_(TcpEvent::PeerClosed, (mask & EPOLLERR) ? pendingError(fd_) : 0);
+      // Taking the error clears it: it is remembered for DiscardInput.
+      const int error = (mask & EPOLLERR) ? pendingError(fd_) : 0;
+      broken_ = broken_ || error != 0;
+      notify_(TcpEvent::PeerClosed, error);
     }
   }
 
@@ -208,6 +218,7 @@ private:
   bool connecting_ = false;
   bool wantWrite_ = false;
   bool closeReported_ = false;
+  bool broken_ = false; // the connection broke (a reset, a network failure)
   int unreadSeen_ = 0;
 };
 

@@ -24,6 +24,16 @@ enum class TcpEvent {
   PeerClosed,
 };
 
+// How the peer's side of a connection stands, as seen by reading it.
+enum class TcpInput {
+  // More may come.
+  Open,
+  // The peer ended its stream in order.
+  Ended,
+  // The connection broke (e.g. the peer's reset): nothing more comes.
+  Broken,
+};
+
 // A non-blocking IPv4 stream socket whose readiness is reported through the
 // event loop of the thread that created it. Nothing here ever waits for the
 // network.
@@ -66,9 +76,9 @@ public:
   // Ends the sending side after the bytes already handed over.
   virtual void ShutdownSend() = 0;
 
-  // Reads and throws away what the peer sent. Returns true when the peer
-  // has closed its side or the connection is broken: nothing more comes.
-  virtual bool DiscardInput() = 0;
+  // Reads and throws away what the peer sent, and tells whether more may
+  // come (Broken also when there is no socket).
+  virtual TcpInput DiscardInput() = 0;
 
   // Closes the socket now. The peer sees the end of the stream, provided
   // everything it sent was read (DiscardInput) first. Returns 0 or the

@@ -17,6 +17,15 @@ namespace {
 // Connections that may wait while one is served (the system may round it).
 constexpr int kBacklog = 16;
 
+// The receive buffer of each connection, as small as a receipt printer's
+// (a few KiB). The system's default on loopback grows to megabytes and
+// acknowledges, on the program's behalf, bytes it never reads: a sender
+// whose bytes are cut off by --reset-after or left unread by
+// --stop-reading-after would be told they all arrived. With a printer's
+// buffer, at most about this much is acknowledged beyond what was read
+// (the system doubles the value for its own bookkeeping).
+constexpr int kReceiveBufferBytes = 4096;
+
 QString SystemError(const char *what) {
   return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(strerror(errno)));
 }
@@ -75,6 +84,9 @@ bool TcpListener::Listen(const QString &address, quint16 port, QString *error) {
   }
   const int on = 1;
   ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  // Before listen(), so that every accepted connection inherits it and its
+  // window scale is chosen for it from the first segment on.
+  ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
   if (::bind(fd_, reinterpret_cast<sockaddr *>(&storage), length) != 0 ||
       ::listen(fd_, kBacklog) != 0) {
     *error = SystemError("cannot listen");

@@ -230,7 +230,10 @@ protected:
                      });
     QObject::connect(&socket, &TCustomWinSocket::Drained, [this] { ++drained_; });
     QObject::connect(&socket, &TCustomWinSocket::CloseFinished,
-                     [this](qint64 undelivered) { closeFinished_.push_back(undelivered); });
+                     [this](qint64 undelivered, bool broken) {
+                       closeFinished_.push_back(undelivered);
+                       closeBroken_.push_back(broken);
+                     });
   }
 
   void ConnectTo(const FakePrinter &printer, const QString &host = QStringLiteral("127.0.0.1")) {
@@ -273,6 +276,7 @@ protected:
   qint64 finishedTotal_ = 0;   // of the last StreamFinished
   int drained_ = 0;
   std::vector<qint64> closeFinished_; // undelivered, for each CloseFinished
+  std::vector<bool> closeBroken_;     // broken, for each CloseFinished
 };
 
 // ---- connecting ----
@@ -800,6 +804,58 @@ TEST_F(ClientSocketTest, CloseIsCleanAndDeliversWhatWasSent) {
   EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
   EXPECT_EQ(printer.received(), QByteArray("\x1b@last command"));
   EXPECT_TRUE(WaitUntil([] { return TClientSocket::ClosingConnections() == 0; }));
+}
+
+// Bytes the printer's side acknowledged but its program never read are
+// lost when it closes: its system then resets the connection instead of
+// ending the stream. The close tells a reset from an orderly end, and a
+// printer that read everything, or keeps what it has unread and the
+// connection open, is no alarm.
+TEST_F(ClientSocketTest, CloseTellsAResetAfterEverythingWasAcknowledged) {
+  enum class Printer { ReadsAndEnds, KeepsItUnread, ResetsBeforeTheClose, ResetsDuringTheClose };
+  struct Row {
+    Printer printer;
+    bool broken;
+  };
+  const Row rows[] = {
+      {Printer::ReadsAndEnds, false},
+      {Printer::KeepsItUnread, false},
+      {Printer::ResetsBeforeTheClose, true},
+      {Printer::ResetsDuringTheClose, true},
+  };
+  const QByteArray bytes = Pattern(1000, 5);
+  for (const Row &row : rows) {
+    SCOPED_TRACE(int(row.printer));
+    MakeClient(SystemHostResolver());
+    closeFinished_.clear();
+    closeBroken_.clear();
+    drained_ = 0;
+    FakePrinter printer(FakePrinter::Options{0, 4096});
+    ConnectTo(printer);
+    if (row.printer != Printer::ReadsAndEnds)
+      printer.pauseReading();
+    ASSERT_EQ(client_->Socket().SendString(bytes), bytes.size());
+    ASSERT_TRUE(WaitUntil([&] { return drained_ == 1; })) << "not all acknowledged";
+    if (row.printer == Printer::ResetsBeforeTheClose) {
+      printer.reset();
+      ASSERT_TRUE(WaitUntil([&] { return !rec_.errors.empty(); }));
+    }
+    client_->SetActive(false);
+    if (row.printer == Printer::ResetsDuringTheClose) {
+      // Everything is acknowledged, so the close shuts the sending side
+      // down at once and waits for the printer's end (a reset that comes
+      // sooner is the row above).
+      RunEventLoopFor(100);
+      ASSERT_TRUE(closeFinished_.empty());
+      printer.reset();
+    }
+    ASSERT_TRUE(WaitUntil([&] { return !closeFinished_.empty(); }));
+    EXPECT_EQ(closeFinished_, std::vector<qint64>{0});
+    EXPECT_EQ(closeBroken_, std::vector<bool>{row.broken});
+    if (row.printer == Printer::ReadsAndEnds) {
+      EXPECT_TRUE(printer.received() == bytes);
+    }
+  }
 }
 
 // Commands accepted for a printer that stopped reading, closed at once.
