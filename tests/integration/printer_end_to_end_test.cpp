@@ -398,12 +398,17 @@ TEST(PrinterStatusTest, AnswersOnTcpAndThePseudoTerminal) {
   ::cfmakeraw(&raw);
   ::tcsetattr(lineFd, TCSANOW, &raw);
   EXPECT_EQ(Ask(lineFd, request, 3).toHex(' '), "1a 32 7e");
-  ::close(lineFd);
 
   EXPECT_TRUE(WaitUntil([&] { return printer.Log().size() >= 6; }));
   EXPECT_EQ(JsonAt(printer.State(), QStringLiteral("counters.statusRequests")), 6);
   EXPECT_EQ(printer.Stop(), 0);
+  // The line stays open here until the end, so that no other program can be
+  // handed the same terminal number while the path is looked at.
+  pollfd hangUp{lineFd, POLLIN, 0};
+  EXPECT_EQ(::poll(&hangUp, 1, 0), 1);
+  EXPECT_TRUE(hangUp.revents & POLLHUP);
   EXPECT_FALSE(QFile::exists(printer.SerialPath()));
+  ::close(lineFd);
 }
 
 } // namespace
