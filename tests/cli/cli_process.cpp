@@ -68,4 +68,11 @@ QByteArray DryRunBytes(const QStringList &command) {
   return bytes;
 }
 
+QStringList Words(std::initializer_list<const char *> words) {
+  QStringList list;
+  for (const char *word : words)
+    list << QString::fromUtf8(word);
+  return list;
+}
+
 } // namespace pellicar::test

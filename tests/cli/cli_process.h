@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <initializer_list>
 #include <ostream>
 
 namespace pellicar::test {
@@ -38,6 +39,9 @@ struct CliOptions {
 
 // The path of the binary under test.
 QString CliPath();
+
+// Arguments written as C strings, read as UTF-8.
+QStringList Words(std::initializer_list<const char *> words);
 
 CliResult RunCliProcess(const QStringList &arguments, const CliOptions &options = {});
 

@@ -20,13 +20,6 @@
 namespace pellicar::test {
 namespace {
 
-QStringList Words(std::initializer_list<const char *> words) {
-  QStringList list;
-  for (const char *word : words)
-    list << QString::fromUtf8(word);
-  return list;
-}
-
 enum class Channel { Tcp, Serial, Device };
 
 // What a printer in each condition reports, written from the meaning of

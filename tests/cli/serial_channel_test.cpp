@@ -17,13 +17,6 @@
 namespace pellicar::test {
 namespace {
 
-QStringList Words(std::initializer_list<const char *> words) {
-  QStringList list;
-  for (const char *word : words)
-    list << QString::fromUtf8(word);
-  return list;
-}
-
 class CliSerialTest : public ::testing::Test {
 protected:
   void SetUp() override { ASSERT_TRUE(line_.Ok()); }

@@ -25,13 +25,6 @@
 namespace pellicar::test {
 namespace {
 
-QStringList Words(std::initializer_list<const char *> words) {
-  QStringList list;
-  for (const char *word : words)
-    list << QString::fromUtf8(word);
-  return list;
-}
-
 QString Target(const FakePrinter &printer, const char *host = "127.0.0.1") {
   return QStringLiteral("%1:%2").arg(QLatin1String(host)).arg(printer.port());
 }
