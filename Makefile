@@ -35,7 +35,7 @@ TSAN_TESTS = comm_test comm_injected_test client_socket_test
 test-sanitizers: deps
 	@cmake -S . -B $(BUILD_DIR)-asan -G Ninja -DPELLICAR_ASAN=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-asan -j $(JOBS)
-	@scripts/run-tests $(BUILD_DIR)-asan
+	@LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp scripts/run-tests $(BUILD_DIR)-asan
 	@cmake -S . -B $(BUILD_DIR)-tsan -G Ninja -DPELLICAR_TSAN=ON >/dev/null
 	@cmake --build $(BUILD_DIR)-tsan -j $(JOBS) --target $(TSAN_TESTS)
 	@for t in $(TSAN_TESTS); do QT_QPA_PLATFORM=offscreen $(BUILD_DIR)-tsan/tests/$$t || exit 1; done
