@@ -34,10 +34,18 @@ public:
   using Exception::Exception;
 };
 
-// Sending failed; the message says what and where.
+// Sending failed; the message says what and where. A job of several
+// sequences also says how far it got: how many of its sequences, from the
+// first, the channel confirmed whole before the failure (-1: it cannot
+// tell), so that a caller sending sections can name the ones that arrived.
 class ESendFailed : public Exception {
 public:
-  using Exception::Exception;
+  explicit ESendFailed(const QString &message, int confirmedSequences = -1)
+      : Exception(message), confirmedSequences_(confirmedSequences) {}
+  int confirmedSequences() const noexcept { return confirmedSequences_; }
+
+private:
+  int confirmedSequences_;
 };
 
 // What every command says when standard output does not take its text.
