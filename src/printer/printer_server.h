@@ -37,6 +37,8 @@ private:
   void writeState();
   void writePicture(const QString &name, const QImage &picture);
   void serveNext();
+  // --take-ip: moves the TCP port to the address of the last IP command.
+  void takeNewAddress();
   StreamChannel *makeChannel(int fd, StreamChannel::Kind kind);
 
   PrinterOptions options_;
@@ -47,6 +49,7 @@ private:
   QPointer<StreamChannel> serialLine_;
   QStringList pendingLines_;
   bool stateFailed_ = false;
+  QString ignoredIp_; // an IP command's address that --take-ip did not take
 };
 
 } // namespace pellicar
