@@ -4,6 +4,8 @@
 #include "cli/command_line.h"
 #include "cli/device_delivery.h"
 #include "cli/file_delivery.h"
+#include "cli/fleet_command.h"
+#include "cli/fleet_runner.h"
 #include "cli/print_delivery.h"
 #include "cli/profile_commands.h"
 #include "cli/queue_delivery.h"
@@ -53,28 +55,6 @@ QStringList DecodeArguments(const QList<QByteArray> &arguments) {
   return decoded;
 }
 
-std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
-  switch (request.channel.kind) {
-  case ChannelChoice::Kind::Output:
-    return std::make_unique<TFileDelivery>(request.channel.target);
-  case ChannelChoice::Kind::None:
-    return std::make_unique<TPrintDelivery>();
-  case ChannelChoice::Kind::Queue:
-    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
-                                            IsTerminal(StandardStream::Error));
-  case ChannelChoice::Kind::Tcp:
-    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
-                                          request.timeoutMs, IsTerminal(StandardStream::Error));
-  case ChannelChoice::Kind::Serial:
-    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
-                                             request.channel.parityIndex, request.timeoutMs);
-  case ChannelChoice::Kind::Device:
-    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
-                                             IsTerminal(StandardStream::Error));
-  }
-  return std::make_unique<TPrintDelivery>();
-}
-
 // The channel as a two-way link, for the commands that read answers.
 PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
   PrinterLinkTarget target;
@@ -111,6 +91,8 @@ void DeliverSections(const CliRequest &request) {
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  if (job.kind == CliJob::Kind::Fleet)
+    return RunFleet(*job.fleet);
   if (!job.sections.empty() && !dryRun) {
     DeliverSections(request);
     return ExitStatus::Sent;
@@ -127,7 +109,31 @@ ExitStatus Run(const CliRequest &request) {
 
 } // namespace
 
+std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
+  switch (request.channel.kind) {
+  case ChannelChoice::Kind::Output:
+    return std::make_unique<TFileDelivery>(request.channel.target);
+  case ChannelChoice::Kind::None:
+    return std::make_unique<TPrintDelivery>();
+  case ChannelChoice::Kind::Queue:
+    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
+                                            IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Tcp:
+    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
+                                          request.timeoutMs, IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Serial:
+    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
+                                             request.channel.parityIndex, request.timeoutMs);
+  case ChannelChoice::Kind::Device:
+    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
+                                             IsTerminal(StandardStream::Error));
+  }
+  return std::make_unique<TPrintDelivery>();
+}
+
 int RunCli(const QList<QByteArray> &arguments) {
+  if (arguments.size() == 1 && arguments[0] == "fleet-worker")
+    return RunFleetWorker();
   CliRequest request;
   try {
     request = ParseCommandLine(DecodeArguments(arguments));

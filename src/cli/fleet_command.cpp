@@ -161,7 +161,8 @@ QJsonObject TWorker::Run() {
     const ChannelChoice channel = ParseFleetTarget(target);
     QList<ProfileOverride> overrides;
     for (const QJsonValue &o : work_.value(QStringLiteral("overrides")).toArray())
-      overrides.append({o[QStringLiteral("path")].toString(), o[QStringLiteral("value")].toString()});
+      overrides.append(
+          {o[QStringLiteral("path")].toString(), o[QStringLiteral("value")].toString()});
     QStringList only;
     for (const QJsonValue &name : work_.value(QStringLiteral("only")).toArray())
       only << name.toString();
@@ -178,9 +179,14 @@ QJsonObject TWorker::Run() {
     const std::vector<ProfileSection> sections = BuildProfileSections(profile, only);
     for (const ProfileSection &section : sections) {
       job.sections.push_back({section.name, int(section.sequences.size())});
-      job.sequences.insert(job.sequences.end(), section.sequences.begin(),
-                           section.sequences.end());
+      job.sequences.insert(job.sequences.end(), section.sequences.begin(), section.sequences.end());
     }
+    QJsonArray notSent;
+    for (const ProfileSection &section : sections)
+      notSent.append(QJsonObject{{QStringLiteral("section"), section.name},
+                                 {QStringLiteral("outcome"), QStringLiteral("not sent")},
+                                 {QStringLiteral("bytes"), 0}});
+    result_.insert(QStringLiteral("sections"), notSent);
     std::optional<QString> newIp;
     if (Sends(sections, "ip") && channel.kind == ChannelChoice::Kind::Tcp && profile.ip &&
         IpText(*profile.ip) != channel.target)
@@ -225,7 +231,7 @@ void TWorker::sendSections(const ChannelChoice &channel, const CliJob &job) {
   bool failed = false;
   int confirmed = -1;
   try {
-    MakeDelivery(request, false)->Deliver(job);
+    MakeDelivery(request)->Deliver(job);
   } catch (const ESendFailed &e) {
     failed = true;
     confirmed = e.confirmedSequences();
@@ -374,8 +380,10 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
       RefuseProfile(where, e);
     }
     if (sections.empty())
-      throw EBadInput(QStringLiteral("%1: the profile sends nothing to %2").arg(where, target.text));
-    const auto unique = [&](std::map<QString, int> &seen, const QString &key, const QString &address) {
+      throw EBadInput(
+          QStringLiteral("%1: the profile sends nothing to %2").arg(where, target.text));
+    const auto unique = [&](std::map<QString, int> &seen, const QString &key,
+                            const QString &address) {
       if (const auto found = seen.find(address); found != seen.end())
         throw EBadInput(QStringLiteral("%1: %2 %3 is given to the printer on line %4 as well; give "
                                        "each printer its own in a '%2' column")
@@ -393,13 +401,12 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
     job.line = target.line;
     QJsonArray overrides;
     for (const auto &[path, value] : target.overrides)
-      overrides.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("value"), value}});
-    job.work = QJsonObject{{QStringLiteral("target"), target.text},
-                           {QStringLiteral("profile"), profilePath},
-                           {QStringLiteral("overrides"), overrides},
-                           {QStringLiteral("only"), onlyJson},
-                           {QStringLiteral("timeoutMs"), timeoutMs},
-                           {QStringLiteral("verifyMs"), plan->verifyMs}};
+      overrides.append(
+          QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("value"), value}});
+    job.work = QJsonObject{
+        {QStringLiteral("target"), target.text},  {QStringLiteral("profile"), profilePath},
+        {QStringLiteral("overrides"), overrides}, {QStringLiteral("only"), onlyJson},
+        {QStringLiteral("timeoutMs"), timeoutMs}, {QStringLiteral("verifyMs"), plan->verifyMs}};
     plan->printers.push_back(std::move(job));
   }
 
@@ -415,8 +422,7 @@ int RunFleetWorker() {
   QFile input;
   if (!input.open(stdin, QIODevice::ReadOnly))
     return 1;
-  const QJsonObject work =
-      QJsonDocument::fromJson(input.read(kMaxWorkBytes)).object();
+  const QJsonObject work = QJsonDocument::fromJson(input.read(kMaxWorkBytes)).object();
   if (work.value(QStringLiteral("target")).toString().isEmpty()) {
     WriteStandard(StandardStream::Error,
                   "pellicar-cli fleet-worker: no work on standard input; this command is "

@@ -42,7 +42,8 @@ QString StatusSummary(const QJsonObject &status) {
     problems << QStringLiteral("cover open");
   if (Text(status, "paper") == QLatin1String("out"))
     problems << QStringLiteral("paper out");
-  if (const QString error = Text(status, "error"); !error.isEmpty() && error != QLatin1String("none"))
+  if (const QString error = Text(status, "error");
+      !error.isEmpty() && error != QLatin1String("none"))
     problems << QStringLiteral("%1 error").arg(error);
   if (!problems.isEmpty())
     return problems.join(QStringLiteral(", "));
@@ -70,7 +71,7 @@ QString FleetTable(const std::vector<QJsonObject> &results, const FleetSummary &
   for (const QJsonObject &result : results)
     rows.push_back({Text(result, "target"), Text(result, "outcome"), SectionsColumn(result),
                     QString::number(qint64(result.value(QStringLiteral("bytes")).toDouble())),
-                    QString::number(result.value(QStringLiteral("seconds")).toDouble(), 'f', 1),
+                    QString::number(result.value(QStringLiteral("seconds")).toDouble(), 'f', 2),
                     StatusAfterColumn(result)});
   std::array<qsizetype, 6> widths{};
   for (const auto &row : rows)
@@ -117,7 +118,8 @@ QByteArray FleetJson(const std::vector<QJsonObject> &results, const FleetSummary
 }
 
 QString FailureSentence(const FleetSummary &summary) {
-  QString sentence = QStringLiteral("%1 of %2 printers failed").arg(summary.failed).arg(summary.total);
+  QString sentence =
+      QStringLiteral("%1 of %2 printers failed").arg(summary.failed).arg(summary.total);
   if (summary.interrupted)
     sentence += QStringLiteral(" or were interrupted");
   return sentence + QLatin1Char('.');

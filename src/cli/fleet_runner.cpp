@@ -45,8 +45,8 @@ QJsonObject NotRun(const FleetPrinterJob &job, const QString &outcome, const QSt
 } // namespace
 
 TFleetRunner::TFleetRunner(const FleetPlan &plan, QObject *parent)
-    : QObject(parent), plan_(plan), results_(plan.printers.size()),
-      running_(plan.printers.size()) {}
+    : QObject(parent), plan_(plan), results_(plan.printers.size()), running_(plan.printers.size()) {
+}
 
 TFleetRunner::~TFleetRunner() {
   for (const QPointer<QProcess> &process : running_)
@@ -76,9 +76,9 @@ ExitStatus TFleetRunner::Run() {
       plan_.json ? FleetJson(results_, summary) : FleetTable(results_, summary).toUtf8();
   const bool written = WriteStandard(StandardStream::Output, report);
   if (summary.failed > 0)
-    WriteStandard(StandardStream::Error, (QStringLiteral("pellicar-cli: ") +
-                                          FailureSentence(summary) + QLatin1Char('\n'))
-                                             .toUtf8());
+    WriteStandard(
+        StandardStream::Error,
+        (QStringLiteral("pellicar-cli: ") + FailureSentence(summary) + QLatin1Char('\n')).toUtf8());
   if (!written)
     throw ESendFailed(QLatin1String(kStandardOutputFailed));
   return summary.failed == 0 ? ExitStatus::Sent : ExitStatus::SendFailed;
@@ -97,10 +97,10 @@ void TFleetRunner::startNext() {
     auto *bound = new QTimer(process);
     bound->setSingleShot(true);
     connect(bound, &QTimer::timeout, process, [this, index, process] {
-      finishWorker(index, process,
-                   QStringLiteral("no result within %1 s; the worker was stopped")
-                       .arg((plan_.timeoutMs * kWorkerTimeouts + plan_.verifyMs + kWorkerMarginMs) /
-                            1000));
+      finishWorker(
+          index, process,
+          QStringLiteral("no result within %1 s; the worker was stopped")
+              .arg((plan_.timeoutMs * kWorkerTimeouts + plan_.verifyMs + kWorkerMarginMs) / 1000));
     });
     connect(process, &QProcess::readyReadStandardOutput, process, [this, index, process] {
       if (process->bytesAvailable() > kMaxWorkerOutputBytes)
@@ -109,8 +109,9 @@ void TFleetRunner::startNext() {
     connect(process, &QProcess::errorOccurred, process,
             [this, index, process](QProcess::ProcessError error) {
               if (error == QProcess::FailedToStart)
-                finishWorker(index, process,
-                             QStringLiteral("cannot start a worker: %1").arg(process->errorString()));
+                finishWorker(
+                    index, process,
+                    QStringLiteral("cannot start a worker: %1").arg(process->errorString()));
             });
     connect(process, &QProcess::finished, process,
             [this, index, process] { finishWorker(index, process, {}); });
@@ -163,11 +164,12 @@ void TFleetRunner::onInterrupt() {
     if (process)
       InterruptChild(*process);
   if (active_ > 0)
-    WriteStandard(StandardStream::Error,
-                  QStringLiteral("pellicar-cli: interrupted: no new printer is started; %1 "
-                                 "running end their current sequence (Ctrl-C again stops at once)\n")
-                      .arg(active_)
-                      .toUtf8());
+    WriteStandard(
+        StandardStream::Error,
+        QStringLiteral("pellicar-cli: interrupted: no new printer is started; %1 "
+                       "running end their current sequence (Ctrl-C again stops at once)\n")
+            .arg(active_)
+            .toUtf8());
 }
 
 ExitStatus RunFleet(const FleetPlan &plan) {

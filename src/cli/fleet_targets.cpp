@@ -44,8 +44,8 @@ std::vector<CsvRecord> ParseCsv(const QString &text, const QString &file) {
   };
   const auto endRecord = [&] {
     endField();
-    const bool blank = record.fields.size() == 1 && record.fields[0].text.isEmpty() &&
-                       !record.fields[0].quoted;
+    const bool blank =
+        record.fields.size() == 1 && record.fields[0].text.isEmpty() && !record.fields[0].quoted;
     if (!blank)
       records.push_back(std::move(record));
     record = {line + 1, {}};
@@ -70,8 +70,8 @@ std::vector<CsvRecord> ParseCsv(const QString &text, const QString &file) {
     }
     if (c == QLatin1Char(',')) {
       endField();
-    } else if (c == QLatin1Char('\n') ||
-               (c == QLatin1Char('\r') && i + 1 < text.size() && text[i + 1] == QLatin1Char('\n'))) {
+    } else if (c == QLatin1Char('\n') || (c == QLatin1Char('\r') && i + 1 < text.size() &&
+                                          text[i + 1] == QLatin1Char('\n'))) {
       if (c == QLatin1Char('\r'))
         ++i;
       endRecord();
@@ -158,9 +158,9 @@ ChannelChoice ParseFleetTarget(const QString &text) {
   else
     throw EBadInput(QStringLiteral("'%1' is not one of %2").arg(text, forms));
   if (rest.isEmpty())
-    throw EBadInput(QStringLiteral("'%1' names no %2").arg(text, scheme == QLatin1String("queue")
-                                                                     ? QStringLiteral("queue")
-                                                                     : QStringLiteral("path")));
+    throw EBadInput(QStringLiteral("'%1' names no %2")
+                        .arg(text, scheme == QLatin1String("queue") ? QStringLiteral("queue")
+                                                                    : QStringLiteral("path")));
   return channel;
 }
 

@@ -13,9 +13,9 @@ namespace pellicar {
 
 // One printer of a targets file.
 struct FleetTarget {
-  QString text;           // the target as written: "tcp:10.0.0.5:9100", "serial:/dev/ttyUSB0"
-  ChannelChoice channel;  // what it names
-  int line = 0;           // the file's line on which its row starts
+  QString text;          // the target as written: "tcp:10.0.0.5:9100", "serial:/dev/ttyUSB0"
+  ChannelChoice channel; // what it names
+  int line = 0;          // the file's line on which its row starts
   // Profile path -> the cell's text, for the non-empty cells of the
   // override columns, in the columns' order.
   std::vector<std::pair<QString, QString>> overrides;

@@ -99,6 +99,13 @@ void Pause(int ms) {
 
 } // namespace
 
+QJsonObject StatusJson(const ReportedStatus &status) {
+  QJsonObject object;
+  for (const auto &[key, value] : StatusFields(status))
+    object.insert(key, value);
+  return object;
+}
+
 ExitStatus TReadBackRunner::Status(bool json) {
   StatusReading reading;
   try {
@@ -109,10 +116,8 @@ ExitStatus TReadBackRunner::Status(bool json) {
   }
   const Fields fields = StatusFields(reading.status);
   if (json) {
-    QJsonObject object;
-    for (const auto &[key, value] : fields)
-      object.insert(key, value);
-    Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
+    Print(QString::fromUtf8(
+              QJsonDocument(StatusJson(reading.status)).toJson(QJsonDocument::Compact)) +
           QLatin1Char('\n'));
   } else {
     QString lines;
