@@ -357,6 +357,12 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
         QStringLiteral("%1: cannot be read: %2").arg(plan->profilePath, file.errorString()));
   const QByteArray profileBytes = file.readAll();
   const QString folder = QFileInfo(profilePath).absolutePath();
+  // A fault of the profile itself is the profile's, not a row's.
+  try {
+    ParseProfile(profileBytes, folder);
+  } catch (const EProfileError &e) {
+    RefuseProfile(plan->profilePath, e);
+  }
   const FleetTargets targets = ReadFleetTargets(plan->targetsPath, [&](const QString &path) {
     return IsOverridePath(profileBytes, folder, path);
   });
