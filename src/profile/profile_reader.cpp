@@ -132,14 +132,14 @@ public:
     return int(number);
   }
 
-  // The index of a word of `words` (letter case ignored).
+  // The index of a word of `words`, written exactly so (as the state file
+  // and the schema write it).
   std::optional<int> word(const char *key, const QStringList &words) const {
     const std::optional<QString> value = text(key);
     if (!value)
       return std::nullopt;
-    for (qsizetype i = 0; i < words.size(); ++i)
-      if (words[i].compare(*value, Qt::CaseInsensitive) == 0)
-        return int(i);
+    if (const qsizetype i = words.indexOf(*value); i >= 0)
+      return int(i);
     throw EProfileError(
         at(key),
         QStringLiteral("\"%1\" is not one of %2").arg(*value, words.join(QStringLiteral(", "))));
