@@ -4,6 +4,7 @@
 #include "cli/cli_errors.h"
 #include "cli/cli_runner.h"
 #include "cli/fleet_plan.h"
+#include "cli/fleet_report.h"
 #include "cli/fleet_targets.h"
 #include "cli/interrupt.h"
 #include "cli/profile_commands.h"
@@ -75,6 +76,30 @@ bool IsOverridePath(const QByteArray &profile, const QString &folder, const QStr
     return !(e.path() == path && e.reason().contains(QLatin1String("can be given on its own")));
   }
   return true;
+}
+
+// What --dry-run reports for a printer, in the shape of a run's result.
+QJsonObject DryRunResult(const QString &target, const std::vector<ProfileSection> &sections) {
+  QJsonArray entries;
+  qint64 total = 0;
+  for (const ProfileSection &section : sections) {
+    qint64 bytes = 0;
+    for (const CommandSequence &sequence : section.sequences)
+      bytes += sequence.bytes.size();
+    total += bytes;
+    entries.append(QJsonObject{{QStringLiteral("section"), section.name},
+                               {QStringLiteral("outcome"), QStringLiteral("dry run")},
+                               {QStringLiteral("bytes"), bytes}});
+  }
+  return {{QStringLiteral("target"), target},
+          {QStringLiteral("outcome"), QStringLiteral("dry run")},
+          {QStringLiteral("message"), QString()},
+          {QStringLiteral("sections"), entries},
+          {QStringLiteral("sectionsSent"), 0},
+          {QStringLiteral("bytes"), total},
+          {QStringLiteral("seconds"), 0.0},
+          {QStringLiteral("statusBefore"), QJsonValue()},
+          {QStringLiteral("statusAfter"), QJsonValue()}};
 }
 
 // --- the worker ---------------------------------------------------------
@@ -314,6 +339,7 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
   auto plan = std::make_shared<FleetPlan>();
   plan->timeoutMs = timeoutMs;
   QStringList only;
+  bool dryRun = false;
   while (!args.AtEnd()) {
     const QString word = args.Next();
     if (word == QLatin1String("--targets")) {
@@ -331,6 +357,8 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
       plan->verifyMs = kDefaultVerifyAddressMs;
       if (!args.AtEnd() && IsSeconds(args.Peek()))
         plan->verifyMs = std::min(SecondsValue(word, args.Next(), context), kMaxVerifyAddressMs);
+    } else if (word == QLatin1String("--dry-run")) {
+      dryRun = true;
     } else if (word == QLatin1String("--json")) {
       plan->json = true;
     } else if (word == QLatin1String("--only")) {
@@ -375,6 +403,7 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
   QJsonArray onlyJson;
   for (const QString &name : only)
     onlyJson.append(name);
+  std::vector<QJsonObject> dryRunResults;
   for (const FleetTarget &target : targets.targets) {
     const QString where = QStringLiteral("%1:%2").arg(plan->targetsPath).arg(target.line);
     Profile profile;
@@ -414,6 +443,29 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
         {QStringLiteral("overrides"), overrides}, {QStringLiteral("only"), onlyJson},
         {QStringLiteral("timeoutMs"), timeoutMs}, {QStringLiteral("verifyMs"), plan->verifyMs}};
     plan->printers.push_back(std::move(job));
+    dryRunResults.push_back(DryRunResult(target.text, sections));
+  }
+
+  if (dryRun) {
+    // Everything is checked; what each printer would get is reported and
+    // nothing is sent (the status is not asked either).
+    const FleetSummary summary{int(dryRunResults.size()), 0, 0, false};
+    CliJob report;
+    report.command = context;
+    if (plan->json) {
+      report.report = QString::fromUtf8(FleetJson(dryRunResults, summary));
+    } else {
+      for (const QJsonObject &result : dryRunResults) {
+        QStringList names;
+        for (const QJsonValue &section : result[QStringLiteral("sections")].toArray())
+          names << section[QStringLiteral("section")].toString();
+        report.report +=
+            QStringLiteral("%1: would send %2 (%3 bytes)\n")
+                .arg(result[QStringLiteral("target")].toString(), names.join(QStringLiteral(", ")))
+                .arg(result[QStringLiteral("bytes")].toInteger());
+      }
+    }
+    return report;
   }
 
   CliJob job;

@@ -141,7 +141,8 @@ not out, no error), 3 it answered but is not ready, 1 no trusted answer
 )"},
     {"apply", R"(Usage: pellicar-cli [CHANNEL] apply PROFILE [--only SECTION,...]
        pellicar-cli apply PROFILE --targets FILE [--parallel N]
-                    [--verify-address [SECONDS]] [--only SECTION,...] [--json]
+                    [--verify-address [SECONDS]] [--only SECTION,...] [--dry-run]
+                    [--json]
 
 Sends a profile (a printer's set-up as a JSON file, see docs/profile.md)
 section by section in this order: base, blackMark, wifi, logos, speed,
@@ -178,6 +179,8 @@ what they are sending, and reports; a second Ctrl-C stops at once.
                         after an IP change over TCP, wait until the printer
                         answers at its new address (it may restart first)
                         [60]; without it, its status after is not asked
+  --dry-run             check everything and say what each printer would
+                        get; send nothing (not even a status question)
   --json                the report as one JSON object
 
 The report: a table of printer, outcome, sections sent, bytes (confirmed
