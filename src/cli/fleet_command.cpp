@@ -480,7 +480,15 @@ int RunFleetWorker() {
   QFile input;
   if (!input.open(stdin, QIODevice::ReadOnly))
     return 1;
-  const QJsonObject work = QJsonDocument::fromJson(input.read(kMaxWorkBytes)).object();
+  // A pipe hands its bytes over in pieces; read up to its end.
+  QByteArray bytes;
+  while (bytes.size() <= kMaxWorkBytes) {
+    const QByteArray piece = input.read(kMaxWorkBytes + 1 - bytes.size());
+    if (piece.isEmpty())
+      break;
+    bytes += piece;
+  }
+  const QJsonObject work = QJsonDocument::fromJson(bytes).object();
   if (work.value(QStringLiteral("target")).toString().isEmpty()) {
     WriteStandard(StandardStream::Error,
                   "pellicar-cli fleet-worker: no work on standard input; this command is "

@@ -106,6 +106,13 @@ void TFleetRunner::startNext() {
       if (process->bytesAvailable() > kMaxWorkerOutputBytes)
         finishWorker(index, process, QStringLiteral("the worker wrote more than it should"));
     });
+    connect(process, &QProcess::readyReadStandardError, process, [process] {
+      // Only the end of what it says is kept for the report.
+      process->setReadChannel(QProcess::StandardError);
+      if (process->bytesAvailable() > kKeptErrorChars)
+        process->skip(process->bytesAvailable() - kKeptErrorChars);
+      process->setReadChannel(QProcess::StandardOutput);
+    });
     connect(process, &QProcess::errorOccurred, process,
             [this, index, process](QProcess::ProcessError error) {
               if (error == QProcess::FailedToStart)
