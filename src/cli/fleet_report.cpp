@@ -26,8 +26,11 @@ QString SectionsColumn(const QJsonObject &result) {
 
 QString StatusAfterColumn(const QJsonObject &result) {
   const QJsonValue status = result.value(QStringLiteral("statusAfter"));
-  if (status.isObject())
-    return StatusSummary(status.toObject());
+  if (status.isObject()) {
+    const QString address = Text(result, "address");
+    return StatusSummary(status.toObject()) +
+           (address.isEmpty() ? QString() : QStringLiteral(" at %1").arg(address));
+  }
   const QString note = Text(result, "statusAfterNote");
   return note.isEmpty() ? QStringLiteral("-") : note;
 }
