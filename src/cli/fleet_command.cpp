@@ -33,6 +33,11 @@ namespace {
 // Between two questions at a printer's new address: a restart takes
 // seconds; twice a second finds it promptly without flooding it.
 constexpr int kAskAgainMs = 500;
+// Opening a serial port purges both its queues, as the window does. Bytes
+// the previous link saw drained may still sit in a USB adapter, or in a
+// pseudo terminal until the other end reads them; the status after waits
+// this long first so that its purge does not throw them away.
+constexpr int kSerialSettleMs = 250;
 // The work a worker reads: a profile path, a few overrides.
 constexpr qint64 kMaxWorkBytes = 1024 * 1024;
 
@@ -285,6 +290,8 @@ void TWorker::statusAfter(const ChannelChoice &channel, const std::optional<QStr
   }
   const int verifyMs = work_.value(QStringLiteral("verifyMs")).toInt();
   if (!newIp) {
+    if (channel.kind == ChannelChoice::Kind::Serial)
+      Pause(kSerialSettleMs);
     try {
       result_.insert(QStringLiteral("statusAfter"), AskStatus(LinkTarget(channel), timeoutMs_));
     } catch (const EPrinterLinkError &e) {
@@ -414,6 +421,11 @@ CliJob ParseFleetApply(TArgumentReader &args, int timeoutMs) {
     } catch (const EProfileError &e) {
       RefuseProfile(where, e);
     }
+    // The window refuses the serial port for the logo download.
+    if (target.channel.kind == ChannelChoice::Kind::Serial && Sends(sections, "logos"))
+      throw EBadInput(QStringLiteral("%1: Can not Use COM Port ! %2 cannot take the profile's "
+                                     "logos; leave them out with --only")
+                          .arg(where, target.text));
     if (sections.empty())
       throw EBadInput(
           QStringLiteral("%1: the profile sends nothing to %2").arg(where, target.text));

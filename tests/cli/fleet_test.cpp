@@ -84,6 +84,7 @@ TEST_F(FleetTest, BadTargetsFilesAreRefusedBeforeSending) {
       {"target,ethernet.ip\n" + good + ",127.0.0.300\n", "targets.csv:2: ethernet.ip: "},
       {"target,ethernet.mac\n" + good + ",\ntcp:127.0.0.41,\n",
        "targets.csv:3: ethernet.ip 127.0.0.250 is given to the printer on line 2 as well"},
+      {"target\nserial:/dev/null\n", "targets.csv:2: Can not Use COM Port ! serial:/dev/null"},
   };
   for (const auto &c : cases) {
     const CliResult result = RunCliProcess(
@@ -145,6 +146,41 @@ TEST_F(FleetTest, AppliesToEveryPrinterAndVerifiesTheNewAddress) {
   EXPECT_EQ(absent[QStringLiteral("outcome")].toString(), u"failed");
   EXPECT_EQ(absent[QStringLiteral("sectionsSent")].toInt(), 0);
   EXPECT_TRUE(absent[QStringLiteral("message")].toString().contains(u"nothing was sent"));
+}
+
+// Serial lines and device files are set up alike (no address to wait
+// for; the MAC, which would be the same for all, and the logos, which a
+// serial port does not take, left out with --only); a
+// printer that keeps its old address fails the verification, with every
+// section sent.
+TEST_F(FleetTest, SerialDeviceAndAnAddressThatIsNotTaken) {
+  StartPrinters(3, 80);
+  const QByteArray csv = "target,ethernet.ip\nserial:" + printers_[0]->SerialPath().toUtf8() +
+                         ",127.0.2.1\ndevice:" + printers_[1]->SerialPath().toUtf8() +
+                         ",127.0.2.2\n" + Target(2, 80).toUtf8() + ",127.0.2.3\n";
+  const CliResult result = RunCliProcess(
+      {QStringLiteral("apply"), profile_, QStringLiteral("--targets"), Targets(csv),
+       QStringLiteral("--verify-address"), QStringLiteral("1"), QStringLiteral("--only"),
+       QStringLiteral("base,ip"), QStringLiteral("--json")});
+  EXPECT_EQ(result.exitCode, 1) << Show(result);
+  const QJsonArray printers =
+      QJsonDocument::fromJson(result.out).object()[QStringLiteral("printers")].toArray();
+  ASSERT_EQ(printers.size(), 3) << Show(result);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(printers[i][QStringLiteral("outcome")].toString(), u"ok") << Show(result);
+    EXPECT_EQ(printers[i][QStringLiteral("statusAfter")][QStringLiteral("online")].toString(),
+              u"yes");
+    EXPECT_EQ(
+        printers_[size_t(i)]->State()[QStringLiteral("ethernet")][QStringLiteral("ip")].toString(),
+        QStringLiteral("127.0.2.%1").arg(i + 1));
+  }
+  const QJsonObject kept = printers[2].toObject();
+  EXPECT_EQ(kept[QStringLiteral("outcome")].toString(), u"failed");
+  EXPECT_EQ(kept[QStringLiteral("sectionsSent")].toInt(), 2);
+  EXPECT_TRUE(kept[QStringLiteral("message")].toString().startsWith(
+      QStringLiteral("no answer at the new address 127.0.2.3:%1 within 1 s")
+          .arg(printers_[2]->Port())))
+      << Show(result);
 }
 
 // Ctrl-C: the running printers end what they do, no new one is started,
