@@ -6,6 +6,7 @@
 #include "cli/cli_process.h"
 #include "support/bmp_writer.h"
 #include "support/printer_process.h"
+#include "support/private_cups.h"
 #include "support/wait.h"
 
 #include <QJsonArray>
@@ -181,6 +182,30 @@ TEST_F(FleetTest, SerialDeviceAndAnAddressThatIsNotTaken) {
       QStringLiteral("no answer at the new address 127.0.2.3:%1 within 1 s")
           .arg(printers_[2]->Port())))
       << Show(result);
+}
+
+// A print queue takes the sections (one job each) but carries no answers:
+// no status before or after, and that is no failure.
+TEST_F(FleetTest, PrintQueueWithoutStatus) {
+  // The queue's backend delivers to 127.0.0.1.
+  PrinterProcess printer;
+  ASSERT_TRUE(printer.Start()) << printer.Message().toStdString();
+  PrivateCups cups;
+  const PrivateCups::Status started = cups.Start();
+  if (started == PrivateCups::Status::Unavailable)
+    GTEST_SKIP() << cups.Message().toStdString();
+  ASSERT_EQ(started, PrivateCups::Status::Running) << cups.Message().toStdString();
+  QString error;
+  ASSERT_TRUE(cups.AddRawQueue(QStringLiteral("counter"), printer.Port(), &error))
+      << error.toStdString();
+  const CliResult result = RunCliProcess(
+      {QStringLiteral("apply"), profile_, QStringLiteral("--targets"),
+       Targets("target\nqueue:counter\n"), QStringLiteral("--only"), QStringLiteral("base,ip")});
+  EXPECT_EQ(result.exitCode, 0) << Show(result);
+  EXPECT_TRUE(result.outText().contains(QLatin1String("2/2"))) << Show(result);
+  EXPECT_TRUE(result.outText().contains(QLatin1String("no status through a print queue")));
+  EXPECT_TRUE(printer.WaitForLog(4)) << printer.Log().join(u'\n').toStdString();
+  EXPECT_TRUE(printer.Log().contains(u"Set IP: 127.0.0.250"));
 }
 
 // Ctrl-C: the running printers end what they do, no new one is started,
