@@ -11,6 +11,8 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <csignal>
+
 namespace pellicar {
 
 namespace {
@@ -146,6 +148,12 @@ void TFleetRunner::finishWorker(size_t index, QProcess *process, const QString &
     if (process->exitStatus() == QProcess::NormalExit &&
         result.value(QStringLiteral("target")).toString() == job.target) {
       results_[index] = result;
+    } else if (interrupted_ && process->exitStatus() == QProcess::CrashExit &&
+               process->exitCode() == SIGINT) {
+      // The interrupt reached it before it could catch it, which is the
+      // first thing it does: it had begun nothing.
+      results_[index] = NotRun(job, QStringLiteral("interrupted"),
+                               QStringLiteral("interrupted before anything was sent"));
     } else {
       const QString said =
           QString::fromUtf8(process->readAllStandardError()).trimmed().right(kKeptErrorChars);
