@@ -55,6 +55,28 @@ QStringList DecodeArguments(const QList<QByteArray> &arguments) {
   return decoded;
 }
 
+std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
+  switch (request.channel.kind) {
+  case ChannelChoice::Kind::Output:
+    return std::make_unique<TFileDelivery>(request.channel.target);
+  case ChannelChoice::Kind::None:
+    return std::make_unique<TPrintDelivery>();
+  case ChannelChoice::Kind::Queue:
+    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
+                                            IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Tcp:
+    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
+                                          request.timeoutMs, IsTerminal(StandardStream::Error));
+  case ChannelChoice::Kind::Serial:
+    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
+                                             request.channel.parityIndex, request.timeoutMs);
+  case ChannelChoice::Kind::Device:
+    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
+                                             IsTerminal(StandardStream::Error));
+  }
+  return std::make_unique<TPrintDelivery>();
+}
+
 // The channel as a two-way link, for the commands that read answers.
 PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
   PrinterLinkTarget target;
@@ -109,27 +131,7 @@ ExitStatus Run(const CliRequest &request) {
 
 } // namespace
 
-std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
-  switch (request.channel.kind) {
-  case ChannelChoice::Kind::Output:
-    return std::make_unique<TFileDelivery>(request.channel.target);
-  case ChannelChoice::Kind::None:
-    return std::make_unique<TPrintDelivery>();
-  case ChannelChoice::Kind::Queue:
-    return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
-                                            IsTerminal(StandardStream::Error));
-  case ChannelChoice::Kind::Tcp:
-    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
-                                          request.timeoutMs, IsTerminal(StandardStream::Error));
-  case ChannelChoice::Kind::Serial:
-    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
-                                             request.channel.parityIndex, request.timeoutMs);
-  case ChannelChoice::Kind::Device:
-    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
-                                             IsTerminal(StandardStream::Error));
-  }
-  return std::make_unique<TPrintDelivery>();
-}
+std::unique_ptr<TDelivery> DeliveryFor(const CliRequest &request) { return MakeDelivery(request); }
 
 int RunCli(const QList<QByteArray> &arguments) {
   if (arguments.size() == 1 && arguments[0] == "fleet-worker")

@@ -17,6 +17,6 @@ int RunCli(const QList<QByteArray> &arguments);
 
 // The channel a request names, as a delivery (the dry run's printing for
 // none). A progress bar shows on a terminal. Main thread.
-std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request);
+std::unique_ptr<TDelivery> DeliveryFor(const CliRequest &request);
 
 } // namespace pellicar

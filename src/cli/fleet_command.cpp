@@ -261,7 +261,7 @@ void TWorker::sendSections(const ChannelChoice &channel, const CliJob &job) {
   bool failed = false;
   int confirmed = -1;
   try {
-    MakeDelivery(request)->Deliver(job);
+    DeliveryFor(request)->Deliver(job);
   } catch (const ESendFailed &e) {
     failed = true;
     confirmed = e.confirmedSequences();

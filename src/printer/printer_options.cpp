@@ -135,6 +135,12 @@ Channels (without either: --tcp 127.0.0.1:9100):
   --pty                 open a pseudo terminal to use as a serial port
                         (pellicar-cli --serial PATH); prints
                         "Serial port: PATH"
+  --take-ip             take the address of an IP command as a printer does
+                        when it restarts: once the TCP connection closes,
+                        listen at the new address (same port) and print
+                        "Listening on ADDRESS:PORT" again. Only loopback
+                        addresses (127.x.x.x) are taken; another is logged
+                        and the printer stays where it is.
 
 Output:
   --state FILE          rewrite FILE after every command, as JSON: base,
@@ -144,13 +150,6 @@ Output:
                         as page-N.png
   --quiet               no log lines (the listening address and the serial
                         port are still printed)
-
-  --take-ip             take the address of an IP command as a printer does
-                        when it restarts: once the TCP connection closes,
-                        listen at the new address (same port) and print
-                        "Listening on ADDRESS:PORT" again. Only loopback
-                        addresses (127.x.x.x) are taken; another is logged
-                        and the printer stays where it is.
 
   --status ready|offline|cover-open|paper-near-end|paper-out
                         the condition status requests report [ready]

@@ -37,9 +37,9 @@ private:
   void writeState();
   void writePicture(const QString &name, const QImage &picture);
   void serveNext();
+  StreamChannel *makeChannel(int fd, StreamChannel::Kind kind);
   // --take-ip: moves the TCP port to the address of the last IP command.
   void takeNewAddress();
-  StreamChannel *makeChannel(int fd, StreamChannel::Kind kind);
 
   PrinterOptions options_;
   VirtualPrinter printer_;
@@ -47,9 +47,9 @@ private:
   PseudoTerminal terminal_;
   QPointer<StreamChannel> connection_;
   QPointer<StreamChannel> serialLine_;
+  QString ignoredIp_; // an IP command's address that --take-ip did not take
   QStringList pendingLines_;
   bool stateFailed_ = false;
-  QString ignoredIp_; // an IP command's address that --take-ip did not take
 };
 
 } // namespace pellicar
