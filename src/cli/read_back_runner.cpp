@@ -116,8 +116,10 @@ ExitStatus TReadBackRunner::Status(bool json) {
   }
   const Fields fields = StatusFields(reading.status);
   if (json) {
-    Print(QString::fromUtf8(
-              QJsonDocument(StatusJson(reading.status)).toJson(QJsonDocument::Compact)) +
+    QJsonObject object;
+    for (const auto &[key, value] : fields)
+      object.insert(key, value);
+    Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
           QLatin1Char('\n'));
   } else {
     QString lines;
