@@ -63,6 +63,8 @@ export ANSIBLE_LIBRARY=$root/contrib/ansible/library
 export ANSIBLE_LOCAL_TEMP=$work/ansible-local ANSIBLE_REMOTE_TEMP=$work/ansible-remote
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3
 export ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0
+# Its documentation parses (ansible-doc reads it as YAML).
+ansible-doc pellicar_printer >/dev/null
 ansible-playbook -i localhost, -e "@$work/vars.json" "$here/pellicar_printer_test.yml"
 
 # What the printers hold now, read from their own state files.

@@ -21,7 +21,7 @@ description:
   - A receipt printer cannot report the settings it holds, so an applied
     profile is always sent, and the task reports C(changed) whenever a
     section was sent.
-  - In check mode nothing is sent, not even a status question: the
+  - In check mode nothing is sent, not even a status question; the
     profile and the overrides are checked, and the result lists the
     sections that would be sent. I(state=status) asks the printer in
     check mode too, since a status question changes nothing.
