@@ -128,8 +128,10 @@ QString FailureSentence(const FleetSummary &summary) {
   return sentence + QLatin1Char('.');
 }
 
-QString ProgressLine(const QJsonObject &result) {
-  return QStringLiteral("%1  %2  %3 sections\n")
+QString ProgressLine(const QJsonObject &result, int done, int total) {
+  return QStringLiteral("[%1/%2] %3  %4  %5 sections\n")
+      .arg(done)
+      .arg(total)
       .arg(Text(result, "target"), Text(result, "outcome"), SectionsColumn(result));
 }
 

@@ -36,8 +36,9 @@ QByteArray FleetJson(const std::vector<QJsonObject> &results, const FleetSummary
 // "3 of 50 printers failed", and what an interruption left out.
 QString FailureSentence(const FleetSummary &summary);
 
-// "tcp:10.0.0.5  ok  7/7 sections" with a line end: one printer done.
-QString ProgressLine(const QJsonObject &result);
+// "[3/50] tcp:10.0.0.5  ok  7/7 sections" with a line end: one printer
+// done, the `done`th of `total`.
+QString ProgressLine(const QJsonObject &result, int done, int total);
 
 // A status object in a few words: "ready", "paper out, cover open".
 QString StatusSummary(const QJsonObject &status);

@@ -167,7 +167,8 @@ void TFleetRunner::finishWorker(size_t index, QProcess *process, const QString &
   }
   process->deleteLater();
   if (IsTerminal(StandardStream::Error))
-    WriteStandard(StandardStream::Error, ProgressLine(results_[index]).toUtf8());
+    WriteStandard(StandardStream::Error,
+                  ProgressLine(results_[index], ++done_, int(results_.size())).toUtf8());
   startNext();
   if (active_ == 0 && loop_)
     loop_->quit();

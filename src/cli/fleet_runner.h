@@ -53,6 +53,7 @@ private:
   std::vector<QPointer<QProcess>> running_; // by printer; null when not running
   size_t next_ = 0;
   int active_ = 0;
+  int done_ = 0; // workers ended
   bool interrupted_ = false;
   QEventLoop *loop_ = nullptr;
 };
