@@ -13,7 +13,8 @@ namespace pellicar {
 //   message (why, when not "ok"), sections [{section, outcome, bytes}],
 //   sectionsSent, bytes (confirmed by the channel), seconds,
 //   statusBefore and statusAfter (as `status --json` gives them, or null),
-//   statusAfterNote (why there is no status after, when there is none),
+//   statusBeforeNote, statusAfterNote (why there is none, when there is
+//   none: a print queue, an address not verified),
 //   address (the new address it answered at, after --verify-address).
 struct FleetSummary {
   int total = 0;
