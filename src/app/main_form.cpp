@@ -10,7 +10,7 @@
 #include "commands/ethernet_commands.h"
 #include "commands/integer_field.h"
 #include "commands/wifi_commands.h"
-#include "logo/logo_picture.h"
+#include "app/logo_preview.h"
 #include "platform/printer_list.h"
 #include "platform/serial_port_list.h"
 #include "platform/spooler.h"
