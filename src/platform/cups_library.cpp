@@ -32,9 +32,12 @@ constexpr const char *kLibrary = "libcups.so.2";
   std::_Exit(127);
 }
 
+// Lazy binding, as for a library linked at start-up: binding every
+// function of libcups and its dependencies at once costs more than the
+// loading itself.
 void *Library() {
   static void *const handle = [] {
-    void *h = dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    void *h = dlopen(kLibrary, RTLD_LAZY | RTLD_LOCAL);
     if (h == nullptr)
       Fail(dlerror());
     return h;
