@@ -8,8 +8,8 @@
 #include "support/bmp_writer.h"
 
 #include <QDateTime>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
