@@ -32,8 +32,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 #   measured in Tahoma and, on the Ethernet tab, in Calibri's metrics
 #   (Carlito); in the default face "Speed:" loses its colon there. Its
 #   labels end in a full-width colon that only a CJK face draws (a box
-#   otherwise).
+#   otherwise);
+# - the print server's library, which the programs load when they first
+#   use a print server (src/platform/cups_library.cpp), so dpkg-shlibdeps
+#   does not see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "qt6-qpa-plugins, fonts-wine, fonts-crosextra-carlito, fonts-wqy-microhei | fonts-noto-cjk")
+  "libcups2 (>= 2.4), qt6-qpa-plugins, fonts-wine, fonts-crosextra-carlito, fonts-wqy-microhei | fonts-noto-cjk")
 
 include(CPack)

@@ -2,6 +2,7 @@
 
 #include "app/error_handler.h"
 #include "app/file_dialogs.h"
+#include "app/logo_preview.h"
 #include "app/message_box.h"
 #include "channels/spooler_channel.h"
 #include "commands/base_commands.h"
@@ -10,7 +11,6 @@
 #include "commands/ethernet_commands.h"
 #include "commands/integer_field.h"
 #include "commands/wifi_commands.h"
-#include "logo/logo_picture.h"
 #include "platform/printer_list.h"
 #include "platform/serial_port_list.h"
 #include "platform/spooler.h"

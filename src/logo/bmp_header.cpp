@@ -16,16 +16,6 @@ std::uint32_t Le16(const QByteArray &b, qint64 at) {
 
 std::uint32_t Le32(const QByteArray &b, qint64 at) { return Le16(b, at) | Le16(b, at + 2) << 16; }
 
-void Append16(QByteArray &out, std::uint32_t v) {
-  out.append(char(v & 0xFF));
-  out.append(char((v >> 8) & 0xFF));
-}
-
-void Append32(QByteArray &out, std::uint32_t v) {
-  Append16(out, v & 0xFFFF);
-  Append16(out, v >> 16);
-}
-
 bool Contiguous(std::uint32_t mask) {
   if (mask == 0)
     return false;
@@ -207,15 +197,15 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
     const qint64 present =
         std::clamp<qint64>((end - paletteAt) / paletteEntrySize, 0, paletteCount);
     const qint64 full = qint64(1) << h.bitsPerPixel;
-    h.palette.reserve(full);
+    h.palette.reserve(std::size_t(full));
     for (qint64 i = 0; i < full; ++i) {
       if (i >= present) {
-        h.palette.append(qRgb(0, 0, 0));
+        h.palette.push_back(0);
         continue;
       }
       const qint64 at = paletteAt + i * paletteEntrySize;
-      h.palette.append(
-          qRgb(std::uint8_t(head[at + 2]), std::uint8_t(head[at + 1]), std::uint8_t(head[at])));
+      h.palette.push_back(std::uint32_t(std::uint8_t(head[at + 2])) << 16 |
+                          std::uint32_t(std::uint8_t(head[at + 1])) << 8 | std::uint8_t(head[at]));
     }
   }
 
@@ -230,60 +220,6 @@ std::optional<BmpHeader> BmpHeader::Parse(const QByteArray &head, qint64 fileSiz
   if (h.compressed() && h.pixelOffset + 2 > fileSize)
     return refuse(Problem::CutShort);
   return h;
-}
-
-QByteArray BmpHeader::Normalised(QByteArray pixels) const {
-  if (!compressed())
-    pixels.resize(stride() * height, '\0');
-  std::uint32_t compression = 0;
-  switch (encoding) {
-  case Encoding::Rgb:
-    compression = bitsPerPixel == 16 || bitsPerPixel == 32 ? 3 : 0;
-    break;
-  case Encoding::Rle8:
-    compression = 1;
-    break;
-  case Encoding::Rle4:
-    compression = 2;
-    break;
-  case Encoding::BitFields:
-    compression = 3;
-    break;
-  }
-  const bool masks = compression == 3;
-  const std::uint32_t offset =
-      std::uint32_t(kFileHeader + 40 + (masks ? 12 : 0) + palette.size() * 4);
-
-  QByteArray out;
-  out.reserve(offset + pixels.size());
-  out.append("BM", 2);
-  Append32(out, offset + std::uint32_t(pixels.size()));
-  Append32(out, 0);
-  Append32(out, offset);
-  Append32(out, 40);
-  Append32(out, std::uint32_t(width));
-  Append32(out, std::uint32_t(topDown ? -height : height));
-  Append16(out, 1);
-  Append16(out, std::uint32_t(bitsPerPixel));
-  Append32(out, compression);
-  Append32(out, std::uint32_t(pixels.size()));
-  Append32(out, 0);
-  Append32(out, 0);
-  Append32(out, std::uint32_t(palette.size()));
-  Append32(out, 0);
-  if (masks) {
-    Append32(out, redMask);
-    Append32(out, greenMask);
-    Append32(out, blueMask);
-  }
-  for (QRgb c : palette) {
-    out.append(char(qBlue(c)));
-    out.append(char(qGreen(c)));
-    out.append(char(qRed(c)));
-    out.append('\0');
-  }
-  out.append(pixels);
-  return out;
 }
 
 } // namespace pellicar

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QList>
-#include <QRgb>
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace pellicar {
 
@@ -17,11 +16,8 @@ namespace pellicar {
 // RLE4, bit fields, bottom-up and top-down rows.
 //
 // RLE streams are decoded by RleDecoder, which knows which pixels a
-// stream skips. Qt's decoder reads only uncompressed files, and is never
-// handed the file itself: Normalised() rebuilds it in one plain layout
-// (40-byte header, masks, full palette, the pixel data), which takes the
-// variants the decoder lacks (52/56-byte headers, masks wider than 8 bits)
-// out of its way and bounds what it reads.
+// stream skips; uncompressed rows by LogoPicture. No graphics library is
+// involved.
 struct BmpHeader {
   enum class Encoding { Rgb, Rle8, Rle4, BitFields };
   // Why Parse refused a file.
@@ -38,9 +34,9 @@ struct BmpHeader {
   bool topDown = false;
   int bitsPerPixel = 0;
   Encoding encoding = Encoding::Rgb;
-  // Indexed files (up to 8 bits): exactly 2^bitsPerPixel colours; entries
-  // the file does not hold are black.
-  QList<QRgb> palette;
+  // Indexed files (up to 8 bits): exactly 2^bitsPerPixel colours, each
+  // 0xRRGGBB; entries the file does not hold are black.
+  std::vector<std::uint32_t> palette;
   // Files of 16, 24 or 32 bits: contiguous channel masks, each at most
   // 8 bits wide (a wider mask keeps its top 8 bits, as a 24-bit display
   // would).
@@ -56,10 +52,6 @@ struct BmpHeader {
   // uncompressed file; for RLE what the file holds, at most what a sound
   // encoding of this size can take.
   qint64 pixelBytesToRead() const;
-
-  // An uncompressed bitmap file in the decoder's layout with `pixels` as
-  // its pixel data, padded with zeros to full rows.
-  QByteArray Normalised(QByteArray pixels) const;
 
   // The most of a file's beginning that Parse looks at.
   static constexpr qint64 kHeadBytes = 14 + 124 + 12 + 256 * 4;

@@ -2,15 +2,14 @@
 
 #include "logo/bmp_header.h"
 #include "logo/logo_raster.h"
+#include "logo/logo_record_cache.h"
 #include "logo/rle_decoder.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
-#include <QImageReader>
 
+#include <algorithm>
 #include <array>
-#include <bit>
 
 namespace pellicar {
 
@@ -19,83 +18,112 @@ namespace {
 // The largest record an empty logo set can take.
 constexpr qint64 kRoomOfEmptySet = kLogoCapacity - kLogoCommandBytes;
 
-// The decoder widens an n-bit channel by multiplying with 2^(8-n), so its
-// maximum reads 256 - 2^(8-n) rather than 255 (a decoder that replicates
-// the bits gives 255, which passes too).
-int FullChannel(std::uint32_t mask) {
-  const int bits = std::popcount(mask);
-  return 256 - (1 << (8 - bits));
-}
-
-QImage NewDots(int width, int height) {
-  QImage dots(width, height, QImage::Format_Mono);
-  dots.setColorTable({qRgb(255, 255, 255), qRgb(0, 0, 0)});
-  dots.fill(0);
-  return dots;
-}
-
-void SetDot(QImage &dots, int x, int y) { dots.scanLine(y)[x / 8] |= uchar(0x80 >> (x % 8)); }
-
 // Which palette indices print: with one bit per pixel the colour whose
 // blue is below 128, otherwise every colour but white. An index without a
 // colour is black.
-std::array<bool, 256> DotIndices(const QList<QRgb> &table, int bitsPerPixel) {
+std::array<bool, 256> DotIndices(const std::vector<std::uint32_t> &palette, int bitsPerPixel) {
   std::array<bool, 256> isDot;
   isDot.fill(true);
-  for (qsizetype i = 0; i < std::min<qsizetype>(table.size(), 256); ++i) {
-    const QRgb c = table[i];
-    isDot[i] = bitsPerPixel == 1 ? qBlue(c) < 128 : (c & 0xFFFFFF) != 0xFFFFFF;
+  for (std::size_t i = 0; i < std::min<std::size_t>(palette.size(), 256); ++i) {
+    const std::uint32_t c = palette[i];
+    isDot[i] = bitsPerPixel == 1 ? (c & 0xFF) < 128 : (c & 0xFFFFFF) != 0xFFFFFF;
   }
   return isDot;
 }
 
-// The decoder's own colour table, not the file's: it may reorder a
-// two-colour table (and invert the bits with it).
-QImage IndexedToDots(const QImage &decoded, const BmpHeader &header) {
-  const std::array<bool, 256> isDot = DotIndices(decoded.colorTable(), header.bitsPerPixel);
-  const int w = decoded.width();
-  const int h = decoded.height();
-  QImage dots = NewDots(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      if (isDot[decoded.pixelIndex(x, y) & 0xFF])
-        SetDot(dots, x, y);
-  return dots;
+// A record of w × h with its header written and every dot clear.
+QByteArray NewRecord(qint64 w, qint64 h) {
+  const qint64 x = (w + 7) / 8;
+  const qint64 y = (h + 7) / 8;
+  QByteArray record(LogoRecordSize(w, h), '\0');
+  record[0] = char(x & 0xFF);
+  record[1] = char((x >> 8) & 0xFF);
+  record[2] = char(y & 0xFF);
+  record[3] = char((y >> 8) & 0xFF);
+  return record;
 }
 
-QImage DirectToDots(const QImage &decoded, const BmpHeader &header) {
-  const QImage rgb = decoded.convertToFormat(QImage::Format_RGB32);
-  const int fullRed = FullChannel(header.redMask);
-  const int fullGreen = FullChannel(header.greenMask);
-  const int fullBlue = FullChannel(header.blueMask);
-  const int w = rgb.width();
-  const int h = rgb.height();
-  QImage dots = NewDots(w, h);
-  for (int y = 0; y < h; ++y) {
-    const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
-    for (int x = 0; x < w; ++x) {
-      const QRgb c = line[x];
-      const bool white = qRed(c) >= fullRed && qGreen(c) >= fullGreen && qBlue(c) >= fullBlue;
-      if (!white)
-        SetDot(dots, x, y);
+// Dots of one displayed row r go to byte r / 8 of every column, which
+// lies y bytes after the one of the column before.
+struct RasterRow {
+  char *cell;
+  qint64 y;
+  char bit;
+  void set(qint64 c) const { cell[c * y] |= bit; }
+};
+
+// Pixels of an uncompressed file (`pixels` holds every row, padding
+// included). A direct colour is white when each channel mask is full:
+// the masks are at most 8 bits wide (BmpHeader keeps the top 8 bits of a
+// wider one), which is the resolution the colour rule looks at.
+void DecodeRows(const BmpHeader &header, const QByteArray &pixels, char *raster) {
+  const qint64 w = header.width;
+  const qint64 h = header.height;
+  const qint64 y = (h + 7) / 8;
+  const qint64 stride = header.stride();
+  const std::array<bool, 256> isDot = DotIndices(header.palette, header.bitsPerPixel);
+  const std::uint32_t white = header.redMask | header.greenMask | header.blueMask;
+  const auto *data = reinterpret_cast<const std::uint8_t *>(pixels.constData());
+  for (qint64 r = 0; r < h; ++r) {
+    const std::uint8_t *p = data + (header.topDown ? r : h - 1 - r) * stride;
+    const RasterRow row{raster + r / 8, y, char(0x80 >> (r % 8))};
+    switch (header.bitsPerPixel) {
+    case 1:
+      for (qint64 c = 0; c < w; ++c)
+        if (isDot[(p[c / 8] >> (7 - c % 8)) & 1])
+          row.set(c);
+      break;
+    case 4:
+      for (qint64 c = 0; c < w; ++c)
+        if (isDot[c % 2 ? p[c / 2] & 0x0F : p[c / 2] >> 4])
+          row.set(c);
+      break;
+    case 8:
+      for (qint64 c = 0; c < w; ++c)
+        if (isDot[p[c]])
+          row.set(c);
+      break;
+    case 16:
+      for (qint64 c = 0; c < w; ++c) {
+        const std::uint32_t v = p[2 * c] | std::uint32_t(p[2 * c + 1]) << 8;
+        if ((v & white) != white)
+          row.set(c);
+      }
+      break;
+    case 24:
+      for (qint64 c = 0; c < w; ++c) {
+        const std::uint8_t *q = p + 3 * c;
+        const std::uint32_t v = q[0] | std::uint32_t(q[1]) << 8 | std::uint32_t(q[2]) << 16;
+        if ((v & white) != white)
+          row.set(c);
+      }
+      break;
+    case 32:
+      for (qint64 c = 0; c < w; ++c) {
+        const std::uint8_t *q = p + 4 * c;
+        const std::uint32_t v =
+            q[0] | std::uint32_t(q[1]) << 8 | std::uint32_t(q[2]) << 16 | std::uint32_t(q[3]) << 24;
+        if ((v & white) != white)
+          row.set(c);
+      }
+      break;
     }
   }
-  return dots;
 }
 
 // Pixels the stream skipped print nothing.
-QImage RleToDots(const std::vector<std::int16_t> &indices, const BmpHeader &header) {
+void RleToRaster(const std::vector<std::int16_t> &indices, const BmpHeader &header, char *raster) {
   const std::array<bool, 256> isDot = DotIndices(header.palette, header.bitsPerPixel);
-  const int w = int(header.width);
-  const int h = int(header.height);
-  QImage dots = NewDots(w, h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const std::int16_t index = indices[std::size_t(y) * std::size_t(w) + std::size_t(x)];
-      if (index != RleDecoder::kSkipped && isDot[index & 0xFF])
-        SetDot(dots, x, y);
-    }
-  return dots;
+  const qint64 w = header.width;
+  const qint64 h = header.height;
+  const qint64 y = (h + 7) / 8;
+  for (qint64 r = 0; r < h; ++r) {
+    const std::int16_t *index = indices.data() + r * w;
+    const RasterRow row{raster + r / 8, y, char(0x80 >> (r % 8))};
+    for (qint64 c = 0; c < w; ++c)
+      if (index[c] != RleDecoder::kSkipped && isDot[index[c] & 0xFF])
+        row.set(c);
+  }
 }
 
 LogoPicture Refused(LogoPicture::Fault fault, QString reason) {
@@ -153,7 +181,7 @@ QString ParseRefusal(BmpHeader::Problem problem, const QByteArray &head) {
 
 } // namespace
 
-LogoPicture LogoPicture::Read(QIODevice &device, qint64 room) {
+LogoPicture LogoPicture::Read(QIODevice &device, qint64 room, LogoRecordCache *cache) {
   using F = LogoPicture::Fault;
   const QString cutShort = ParseRefusal(BmpHeader::Problem::CutShort, {});
   if (!device.isOpen() || device.isSequential() || !device.seek(0))
@@ -194,32 +222,41 @@ LogoPicture LogoPicture::Read(QIODevice &device, qint64 room) {
 
   LogoPicture picture;
   picture.recordBytes = recordBytes;
+  picture.width = header->width;
+  picture.height = header->height;
+  // Everything the conversion read, the file's size included.
+  QByteArray content;
+  if (cache != nullptr) {
+    content.reserve(sizeof fileSize + head.size() + pixels.size());
+    content.append(reinterpret_cast<const char *>(&fileSize), sizeof fileSize);
+    content.append(head).append(pixels);
+    if (const QByteArray *record = cache->Find(content)) {
+      picture.fault = F::None;
+      picture.record = *record;
+      return picture;
+    }
+  }
+
+  QByteArray record = NewRecord(header->width, header->height);
   if (header->compressed()) {
     const std::optional<std::vector<std::int16_t>> indices = RleDecoder::Decode(*header, pixels);
     if (!indices)
       return Refused(F::Invalid, cutShort);
-    picture.fault = F::None;
-    picture.dots = RleToDots(*indices, *header);
-    return picture;
+    RleToRaster(*indices, *header, record.data() + 4);
+  } else {
+    // The last row's padding may be missing from the file.
+    QByteArray rows = pixels;
+    rows.resize(header->stride() * header->height, '\0');
+    DecodeRows(*header, rows, record.data() + 4);
   }
-
-  QByteArray file = header->Normalised(pixels);
-  QBuffer buffer(&file);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer, "bmp");
-  reader.setAutoTransform(false);
-  const QImage decoded = reader.read();
-  if (decoded.isNull() || decoded.width() != header->width || decoded.height() != header->height ||
-      (header->indexed() && decoded.colorCount() == 0))
-    return Refused(F::Invalid, QStringLiteral("a BMP file whose pixels cannot be decoded"));
-
+  if (cache != nullptr)
+    cache->Insert(content, record);
   picture.fault = F::None;
-  picture.dots =
-      header->indexed() ? IndexedToDots(decoded, *header) : DirectToDots(decoded, *header);
+  picture.record = std::move(record);
   return picture;
 }
 
-LogoPicture LogoPicture::Load(const QString &path, qint64 room) {
+LogoPicture LogoPicture::Load(const QString &path, qint64 room, LogoRecordCache *cache) {
   const QFileInfo info(path);
   if (!info.exists())
     return Refused(Fault::Missing, QStringLiteral("no such file"));
@@ -228,12 +265,16 @@ LogoPicture LogoPicture::Load(const QString &path, qint64 room) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly))
     return Refused(Fault::Missing, QStringLiteral("cannot be read: %1").arg(file.errorString()));
-  return Read(file, room);
+  return Read(file, room, cache);
 }
 
-QImage RenderLogoPreview(const QString &path) {
-  const LogoPicture picture = LogoPicture::Load(path, kRoomOfEmptySet);
-  return picture.fault == LogoPicture::Fault::None ? picture.dots : QImage();
+LogoPicture LogoPicture::Preview(const QString &path) { return Load(path, kRoomOfEmptySet); }
+
+bool LogoPicture::isDot(qint64 x, qint64 y) const {
+  if (fault != Fault::None || x < 0 || y < 0 || x >= width || y >= height)
+    return false;
+  const qint64 bytesPerColumn = (height + 7) / 8;
+  return (std::uint8_t(record[4 + x * bytesPerColumn + y / 8]) & (0x80 >> (y % 8))) != 0;
 }
 
 } // namespace pellicar

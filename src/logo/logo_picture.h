@@ -1,11 +1,13 @@
 #pragma once
 
-#include <QImage>
+#include <QByteArray>
 #include <QString>
 
 class QIODevice;
 
 namespace pellicar {
+
+class LogoRecordCache;
 
 // A logo bitmap file turned into the dots the printer prints.
 //
@@ -15,7 +17,8 @@ namespace pellicar {
 // bitmap keeps its two palette colours, and a pixel is a dot where its
 // colour's blue is below 128, whatever its bit value.
 //
-// Only Windows bitmap files are read (the variants BmpHeader accepts).
+// Only Windows bitmap files are read (the variants BmpHeader accepts),
+// by our own decoder: no graphics library is loaded.
 // Pixels an RLE stream skips (delta, early end of line or of bitmap)
 // print no dot, whatever colour index 0 has.
 // The headers are checked before any pixel is decoded; at most the
@@ -40,21 +43,26 @@ struct LogoPicture {
   // The bytes of its record (LogoRecordSize) once its headers were read,
   // also when it was refused as TooLarge; 0 before.
   qint64 recordBytes = 0;
-  // When fault is None: width × height, Format_Mono, colour table
-  // {white, black}; pixel index 1 is a dot.
-  QImage dots;
+  // When fault is None: its size in pixels.
+  qint64 width = 0, height = 0;
+  // When fault is None: its record (logo_raster.h), recordBytes long.
+  QByteArray record;
+
+  // Whether the pixel in column x, row y (from the top) prints; false
+  // outside the picture or when it was refused.
+  bool isDot(qint64 x, qint64 y) const;
 
   // Reads the file at `path`. `room` is the number of bytes its record
   // (LogoRecordSize) may take at most; a larger picture is refused with
-  // TooLarge before its pixels are decoded. Any thread.
-  static LogoPicture Load(const QString &path, qint64 room);
+  // TooLarge before its pixels are decoded. With a `cache`, a record
+  // converted before from the same bytes is taken from it, and a new one
+  // is put in. Any thread (a cache belongs to one thread).
+  static LogoPicture Load(const QString &path, qint64 room, LogoRecordCache *cache = nullptr);
   // The same for an open, random-access device (a file or a buffer).
-  static LogoPicture Read(QIODevice &device, qint64 room);
+  static LogoPicture Read(QIODevice &device, qint64 room, LogoRecordCache *cache = nullptr);
+  // The file as the picture dialog's preview shows it: refused (fault not
+  // None) when even an empty logo set would refuse it.
+  static LogoPicture Preview(const QString &path);
 };
-
-// The preview of the picture dialog: the file as the printer will print
-// it, black dots on white, or a null image when the file would be
-// refused even by an empty logo set.
-QImage RenderLogoPreview(const QString &path);
 
 } // namespace pellicar

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QImage>
+#include <QtGlobal>
 
 namespace pellicar {
 
@@ -10,6 +9,7 @@ namespace pellicar {
 // with x = (w + 7) / 8, y = (h + 7) / 8 and two-byte values low byte
 // first. Byte j of a column holds rows 8j..8j+7, bit 7 the top one; a set
 // bit prints a dot. Columns w..8x-1 and rows h..8y-1 are zero.
+// LogoPicture builds records.
 
 // The largest size the logo data may reach: the 3 bytes of the command
 // (1C 71 n) and every record.
@@ -18,9 +18,5 @@ inline constexpr qint64 kLogoCommandBytes = 3;
 
 // Bytes of the record of a w × h image, header included.
 qint64 LogoRecordSize(qint64 width, qint64 height);
-
-// Appends the record of `dots` (an image of one bit per pixel in which
-// pixel index 1 is a dot, as LogoPicture gives it) to `out`.
-void AppendLogoRecord(const QImage &dots, QByteArray &out);
 
 } // namespace pellicar

@@ -16,11 +16,12 @@ LogoFailure Failure(const char *text, const char *caption, qsizetype entry,
 
 } // namespace
 
-std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &logoData) {
+std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &logoData,
+                                         LogoRecordCache *cache) {
   logoData.resize(kLogoCommandBytes, '\0');
   for (qsizetype i = 0; i < files.size(); ++i) {
     const qint64 room = kLogoCapacity - logoData.size();
-    const LogoPicture picture = LogoPicture::Load(files[i], room);
+    const LogoPicture picture = LogoPicture::Load(files[i], room, cache);
     switch (picture.fault) {
     case LogoPicture::Fault::None:
       break;
@@ -35,8 +36,10 @@ std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &l
     case LogoPicture::Fault::Invalid:
       return Failure("Picture invalid", "Error", i, picture.reason);
     }
-    AppendLogoRecord(picture.dots, logoData);
+    logoData.append(picture.record);
   }
+  if (cache != nullptr)
+    cache->EndRebuild();
   return std::nullopt;
 }
 
@@ -83,7 +86,7 @@ LogoSet::Change LogoSet::Delete(qsizetype selected) {
 }
 
 void LogoSet::RebuildTakingOut(Change &change, qsizetype extra) {
-  while (std::optional<LogoFailure> failure = BuildLogoData(files_, data_)) {
+  while (std::optional<LogoFailure> failure = BuildLogoData(files_, data_, &cache_)) {
     Refusal refusal{*failure, {}};
     // The higher index first, so that the lower one still names its entry.
     if (extra >= 0 && extra != failure->entry)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logo/logo_record_cache.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -29,9 +31,11 @@ struct LogoFailure {
 //                                       "Picture invalid" / "Error"
 //   the record would take the logo data past its capacity (65539 bytes)
 //                                       "Error!" / "Error"
-// Returns nothing when every entry was converted. Any thread; reads the
-// files, shows nothing.
-std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &logoData);
+// Returns nothing when every entry was converted. With a `cache`, files
+// whose bytes were converted before are not converted again. Any thread
+// (a cache belongs to one); reads the files, shows nothing.
+std::optional<LogoFailure> BuildLogoData(const QStringList &files, QByteArray &logoData,
+                                         LogoRecordCache *cache = nullptr);
 
 // "Space: %d,%03d Used, %d,%03d Free" for `used` bytes of the capacity.
 QString LogoSpaceLabel(qint64 used);
@@ -46,6 +50,9 @@ QString LogoSpaceLabel(qint64 used);
 // the window shows its box, then removes the `takeOut` entries from its
 // list box one after the other (each index counts after the removal
 // before it), which keeps the list box in step with files().
+//
+// Every rebuild reads every listed file, but converts only those whose
+// bytes it has not converted before (LogoRecordCache).
 //
 // Main thread (it reads the files); not shared.
 class LogoSet {
@@ -114,6 +121,7 @@ private:
 
   QStringList files_;
   QByteArray data_;
+  LogoRecordCache cache_;
 };
 
 } // namespace pellicar

@@ -21,12 +21,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const LogoPicture picture = LogoPicture::Read(buffer, room);
   if (picture.fault != LogoPicture::Fault::None)
     return 0;
-  const QImage &dots = picture.dots;
-  if (dots.isNull() || dots.depth() != 1 || dots.width() > LogoPicture::kMaxWidth)
+  if (picture.width < 1 || picture.width > LogoPicture::kMaxWidth || picture.height < 1)
     std::abort();
-  QByteArray record;
-  AppendLogoRecord(dots, record);
-  if (record.size() != LogoRecordSize(dots.width(), dots.height()) || record.size() > room)
+  const QByteArray &record = picture.record;
+  if (record.size() != LogoRecordSize(picture.width, picture.height) || record.size() > room)
+    std::abort();
+  // Every bit is defined: valgrind and MemorySanitizer see a branch on a
+  // byte the decoder never wrote.
+  int ones = 0;
+  for (char byte : record)
+    ones += byte != 0;
+  if (ones > record.size())
     std::abort();
   return 0;
 }

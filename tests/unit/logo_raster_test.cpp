@@ -63,10 +63,7 @@ Converted Convert(const QByteArray &file) {
   QTemporaryDir dir;
   const QString path = test::SaveFile(dir.path(), QStringLiteral("logo.bmp"), file);
   const LogoPicture picture = LogoPicture::Load(path, kLogoCapacity - kLogoCommandBytes);
-  Converted out{picture.fault, {}};
-  if (picture.fault == LogoPicture::Fault::None)
-    AppendLogoRecord(picture.dots, out.record);
-  return out;
+  return {picture.fault, picture.record};
 }
 
 QByteArray RecordOf(const QImage &picture, const BmpFormat &format) {
@@ -331,17 +328,20 @@ TEST(LogoPreview, ShowsTheDotsTheRasterPrints) {
   const QImage picture = Picture(10, 3, [](int x, int y) { return x == y ? 0xFEFEFE : kWhite; });
   const QString path = test::SaveFile(dir.path(), QStringLiteral("p.bmp"),
                                       WriteBmp(picture, Format(24, C::Rgb, true)));
-  const QImage preview = RenderLogoPreview(path);
-  ASSERT_EQ(preview.size(), QSize(10, 3));
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 10; ++x)
-      EXPECT_EQ(preview.pixel(x, y) & 0xFFFFFF, x == y ? kBlack : kWhite) << x << "," << y;
+  const LogoPicture preview = LogoPicture::Preview(path);
+  ASSERT_EQ(preview.fault, LogoPicture::Fault::None);
+  ASSERT_EQ(preview.width, 10);
+  ASSERT_EQ(preview.height, 3);
+  for (int y = -1; y < 4; ++y)
+    for (int x = -1; x < 11; ++x)
+      EXPECT_EQ(preview.isDot(x, y), x == y && x >= 0 && y < 3) << x << "," << y;
 
   const QString wide =
       test::SaveFile(dir.path(), QStringLiteral("w.bmp"),
                      WriteBmp(Picture(577, 1, [](int, int) { return kBlack; }), Format(24)));
-  EXPECT_TRUE(RenderLogoPreview(wide).isNull());
-  EXPECT_TRUE(RenderLogoPreview(dir.path() + QStringLiteral("/missing.bmp")).isNull());
+  EXPECT_NE(LogoPicture::Preview(wide).fault, LogoPicture::Fault::None);
+  EXPECT_EQ(LogoPicture::Preview(dir.path() + QStringLiteral("/missing.bmp")).fault,
+            LogoPicture::Fault::Missing);
 }
 
 } // namespace

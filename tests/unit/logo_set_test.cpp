@@ -3,10 +3,13 @@
 // stream.
 
 #include "logo/logo_raster.h"
+#include "logo/logo_record_cache.h"
 #include "logo/logo_set.h"
 #include "support/bmp_writer.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -255,6 +258,39 @@ TEST_F(LogoSetTest, DownloadStreamIsTheWholeCommand) {
   set.Delete(-1);
   EXPECT_EQ(stream.size(), 3 + RecordOf(a).size() + RecordOf(b).size() + RecordOf(c).size());
   EXPECT_EQ(std::uint8_t(set.DownloadStream()[2]), 2);
+}
+
+TEST_F(LogoSetTest, CacheConvertsOnlyBytesItHasNotSeen) {
+  const QString a = Bmp(QStringLiteral("a.bmp"), 9, 9), b = Bmp(QStringLiteral("b.bmp"), 5, 3);
+  const QString sameAsA = Bmp(QStringLiteral("c.bmp"), 9, 9);
+  LogoRecordCache cache;
+  QByteArray data;
+  const auto rebuild = [&](const QStringList &files) {
+    EXPECT_FALSE(BuildLogoData(files, data, &cache));
+    QByteArray uncached;
+    EXPECT_FALSE(BuildLogoData(files, uncached));
+    EXPECT_EQ(data, uncached);
+  };
+  rebuild({a, b, sameAsA});
+  rebuild({a, b, sameAsA});
+  EXPECT_EQ(cache.conversions(), 2) << "c.bmp has a's bytes; nothing converted twice";
+
+  // a.bmp edited in place: same name, size and modification time.
+  const QDateTime modified = QFileInfo(a).lastModified();
+  const QByteArray before = RecordOf(a);
+  QImage picture(9, 9, QImage::Format_RGB32);
+  picture.fill(Qt::black);
+  QFile file(a);
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  ASSERT_EQ(file.write(test::WriteBmp(picture, BmpFormat())), file.size());
+  ASSERT_TRUE(file.setFileTime(modified, QFileDevice::FileModificationTime));
+  file.close();
+  rebuild({a, b, sameAsA});
+  EXPECT_EQ(cache.conversions(), 3);
+  EXPECT_NE(RecordOf(a), before);
+
+  rebuild({a, sameAsA});
+  EXPECT_EQ(cache.size(), 2) << "b.bmp's record is forgotten once unused";
 }
 
 } // namespace
