@@ -450,7 +450,7 @@ void ReadLogos(const QJsonValue &value, const QString &baseFolder, Profile &prof
                                      .arg(data.size() + picture.recordBytes)
                                      .arg(kLogoCapacity));
     }
-    AppendLogoRecord(picture.dots, data);
+    data += picture.record;
     logos << logo;
   }
   data[0] = char(0x1C);
