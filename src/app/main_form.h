@@ -4,7 +4,7 @@
 #include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 #include "channels/comm.h"
-#include "channels/command_sequence.h"
+#include "commands/command_sequence.h"
 #include "channels/dispatch.h"
 #include "firmware/firmware_image.h"
 #include "logo/logo_set.h"
