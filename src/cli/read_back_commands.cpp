@@ -1,6 +1,6 @@
 #include "cli/read_back_commands.h"
 
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 #include "cli/cli_errors.h"
 
 #include <cmath>

@@ -71,7 +71,7 @@ void TSerialDelivery::Deliver(const CliJob &job) {
   try {
     comm.OpenPort();
   } catch (const ECommsError &e) {
-    throw ESendFailed(QStringLiteral("%1: %2").arg(device_, WithFullStop(e.message())));
+    throw ESendFailed(QStringLiteral("%1: %2").arg(device_, WithFullStop(e.message())), 0);
   }
   qint64 total = 0;
   for (const CommandSequence &sequence : job.sequences)
@@ -86,9 +86,14 @@ void TSerialDelivery::Deliver(const CliJob &job) {
         .arg(discarded)
         .arg(total);
   };
+  // What the close did not throw away went out on the line: the sequences
+  // within it count as confirmed.
+  const auto written = [&] {
+    return WholeSequencesWithin(job.sequences, total - qint64(discarded));
+  };
   const auto fail = [&](const QString &what) {
     const QString lost = closeSayingLost();
-    throw ESendFailed(QStringLiteral("%1: %2%3").arg(device_, what, lost));
+    throw ESendFailed(QStringLiteral("%1: %2%3").arg(device_, what, lost), written());
   };
 
   if (AwaitReport(comm, std::min(timeoutMs_, kStartReportMs)) == Report::Hangup)
@@ -106,7 +111,8 @@ void TSerialDelivery::Deliver(const CliJob &job) {
     const QString lost = closeSayingLost();
     if (!lost.isEmpty())
       throw ESendFailed(QStringLiteral("%1: the port closed before the line had sent everything%2")
-                            .arg(device_, lost));
+                            .arg(device_, lost),
+                        written());
     return;
   }
   case Report::Hangup:

@@ -36,22 +36,6 @@ QString ErrorText(int code) {
   return QStringLiteral("%1 (%2)").arg(SocketErrorText(code)).arg(code);
 }
 
-// How many of `sequences`, from the first, lie whole within the first
-// `confirmed` bytes (-1: unknown).
-int WholeSequences(const std::vector<CommandSequence> &sequences, qint64 confirmed) {
-  if (confirmed < 0)
-    return -1;
-  int whole = 0;
-  qint64 end = 0;
-  for (const CommandSequence &sequence : sequences) {
-    end += sequence.bytes.size();
-    if (end > confirmed)
-      break;
-    ++whole;
-  }
-  return whole;
-}
-
 } // namespace
 
 void TTcpDelivery::Deliver(const CliJob &job) {
@@ -250,7 +234,7 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     throw ESendFailed(*failure, isStream ? (confirmed == total ? 1
                                             : confirmed < 0    ? -1
                                                                : 0)
-                                         : WholeSequences(job.sequences, confirmed));
+                                         : WholeSequencesWithin(job.sequences, confirmed));
 }
 
 } // namespace pellicar
