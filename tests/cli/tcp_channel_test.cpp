@@ -7,7 +7,6 @@
 
 #include "support/fake_printer.h"
 #include "support/loopback_ports.h"
-#include "support/printer_process.h"
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
@@ -137,84 +136,6 @@ TEST_F(CliTcpTest, PrinterThatStopsReadingTimesOut) {
       result.errText().contains(QStringLiteral("the printer took no data for 1 s; it has ")))
       << result.err.toStdString();
   EXPECT_LT(clock.elapsed(), 10000);
-}
-
-// Against pellicar-printer's faults: --timeout bounds a stall, not the
-// transfer; the count said on failure is what the printer acknowledged,
-// which is what it read plus at most its receive buffer.
-struct TransferCase {
-  const char *name;
-  QStringList printerOptions;
-  const char *timeout;
-  int exitCode;
-  const char *said;   // in the message; the count follows it
-  qint64 printerRead; // what the printer's log says it read (-1: all)
-};
-
-class CliTransferToPrinter : public CliTcpTest,
-                             public ::testing::WithParamInterface<TransferCase> {};
-
-TEST_P(CliTransferToPrinter, EndsOnAStallOrAFaultWithAnHonestCount) {
-  // Acknowledged but unread: the printer's 4 KiB receive buffer, doubled by
-  // the kernel, and a read in flight.
-  constexpr qint64 kUnreadSlack = 12 << 10;
-  const TransferCase &c = GetParam();
-  PrinterProcess printer;
-  ASSERT_TRUE(printer.Start(c.printerOptions)) << printer.Message().toStdString();
-  QByteArray file;
-  const QString path = Firmware(1 << 20, &file);
-  const qint64 image = ExpectedFirmwareImage(file).size();
-  const CliResult result = RunCliProcess(
-      {QStringLiteral("--timeout"), QLatin1String(c.timeout), QStringLiteral("--tcp"),
-       QStringLiteral("127.0.0.1:%1").arg(printer.Port()), QStringLiteral("firmware"), path});
-  EXPECT_EQ(result.exitCode, c.exitCode) << ::testing::PrintToString(result);
-  ASSERT_TRUE(printer.WaitForLog(1)) << printer.Log().join(u'\n').toStdString();
-  if (c.exitCode == 0) {
-    EXPECT_EQ(printer.Log().back(),
-              QStringLiteral("Firmware upload: 1,048,576 bytes, check passed"));
-    return;
-  }
-  const auto match = QRegularExpression(QRegularExpression::escape(QLatin1String(c.said)) +
-                                        QStringLiteral("(\\d+) of %1 bytes").arg(image))
-                         .match(result.errText());
-  ASSERT_TRUE(match.hasMatch()) << result.err.toStdString();
-  const qint64 count = match.captured(1).toLongLong();
-  EXPECT_GE(count, c.printerRead);
-  EXPECT_LE(count, c.printerRead + kUnreadSlack);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Faults, CliTransferToPrinter,
-    ::testing::Values(
-        // 200 KB/s: about 5 s for the image, longer than the bound.
-        TransferCase{"SlowButSteady", Words({"--read-delay", "20"}), "2", 0, "", -1},
-        TransferCase{"Stalled", Words({"--stop-reading-after", "50000"}), "1", 1,
-                     "the printer took no data for 1 s; it has ", 50000},
-        TransferCase{"Reset", Words({"--reset-after", "100000"}), "10", 1,
-                     "the connection ended before the printer had everything (it has ", 100000}),
-    [](const auto &c) { return std::string(c.param.name); });
-
-// A printer that ends its sending side at once and reads on: not an error.
-TEST_F(CliTcpTest, HalfCloseWhileThePrinterReadsIsNoError) {
-  QByteArray file;
-  const QString path = Firmware(4 << 20, &file);
-  FakePrinter printer(FakePrinter::Options{0, 4096});
-  ASSERT_TRUE(printer.listening());
-  printer.readSlowly(64 << 10, 2);
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (printer.connectionCount() > 0) {
-      printer.close();
-      watch.stop();
-    }
-  });
-  watch.start(1);
-  const CliResult result =
-      RunCliProcess({QStringLiteral("--tcp"), Target(printer), QStringLiteral("firmware"), path});
-  EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
-  ASSERT_TRUE(printer.waitForPeerEnd());
-  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
-  EXPECT_TRUE(printer.received() == ExpectedFirmwareImage(file));
 }
 
 TEST_F(CliTcpTest, ConnectionThatIsNeverAcceptedTimesOut) {

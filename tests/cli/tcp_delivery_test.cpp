@@ -14,21 +14,19 @@ namespace {
 
 using test::FakePrinter;
 
-CommandSequence Sequence(qsizetype size) {
-  return {QStringLiteral("part"), QByteArray(size, '\x1b')};
-}
-
-int ConfirmedOnFailure(quint16 port, const std::vector<CommandSequence> &sequences) {
+// What a failed job of sequences of `sizes` says it confirmed; -2 when it
+// did not fail.
+int ConfirmedOnFailure(quint16 port, std::initializer_list<qsizetype> sizes) {
   CliJob job;
   job.kind = CliJob::Kind::Commands;
-  job.sequences = sequences;
-  TTcpDelivery delivery(QStringLiteral("127.0.0.1"), port, 1000, false);
+  for (qsizetype size : sizes)
+    job.sequences.push_back({QStringLiteral("part"), QByteArray(size, '\x1b')});
   try {
-    delivery.Deliver(job);
+    TTcpDelivery(QStringLiteral("127.0.0.1"), port, 1000, false).Deliver(job);
   } catch (const ESendFailed &e) {
     return e.confirmedSequences();
   }
-  return -2; // delivered
+  return -2;
 }
 
 TEST(TcpDeliveryConfirmed, CountsTheSequencesThePrinterAcknowledgedWhole) {
@@ -36,12 +34,11 @@ TEST(TcpDeliveryConfirmed, CountsTheSequencesThePrinterAcknowledgedWhole) {
   // buffer holds (a few KiB): the two small sequences, not the large one.
   FakePrinter stalled(FakePrinter::Options{0, 4096});
   stalled.pauseReading();
-  EXPECT_EQ(ConfirmedOnFailure(stalled.port(), {Sequence(500), Sequence(500), Sequence(2 << 20)}),
-            2);
+  EXPECT_EQ(ConfirmedOnFailure(stalled.port(), {500, 500, 2 << 20}), 2);
   FakePrinter reading;
-  EXPECT_EQ(ConfirmedOnFailure(reading.port(), {Sequence(500), Sequence(2 << 20)}), -2);
+  EXPECT_EQ(ConfirmedOnFailure(reading.port(), {500, 2 << 20}), -2);
   const test::RefusingPort closed;
-  EXPECT_EQ(ConfirmedOnFailure(closed.port(), {Sequence(500)}), 0);
+  EXPECT_EQ(ConfirmedOnFailure(closed.port(), {500}), 0);
 }
 
 } // namespace
