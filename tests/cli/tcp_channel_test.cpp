@@ -138,6 +138,26 @@ TEST_F(CliTcpTest, PrinterThatStopsReadingTimesOut) {
   EXPECT_LT(clock.elapsed(), 10000);
 }
 
+// A printer that ends its sending side at once and reads on: not an error.
+TEST_F(CliTcpTest, HalfCloseWhileThePrinterReadsIsNoError) {
+  QByteArray file;
+  const QString path = Firmware(4 << 20, &file);
+  FakePrinter printer(FakePrinter::Options{0, 4096});
+  printer.readSlowly(64 << 10, 2);
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (printer.connectionCount() > 0 && watch.isActive())
+      watch.stop(), printer.close();
+  });
+  watch.start(1);
+  const CliResult result =
+      RunCliProcess({QStringLiteral("--tcp"), Target(printer), QStringLiteral("firmware"), path});
+  EXPECT_EQ(result.exitCode, 0) << ::testing::PrintToString(result);
+  ASSERT_TRUE(printer.waitForPeerEnd());
+  EXPECT_EQ(printer.peerEnd(), FakePrinter::PeerEnd::Clean);
+  EXPECT_TRUE(printer.received() == ExpectedFirmwareImage(file));
+}
+
 TEST_F(CliTcpTest, ConnectionThatIsNeverAcceptedTimesOut) {
   const UnansweringPort silent;
   const QString target = QStringLiteral("127.0.0.1:%1").arg(silent.port());
