@@ -393,17 +393,18 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
   const qint64 acknowledged = acknowledged_;
   piece_.clear();
   pieceSent_ = 0;
-  TClosingConnection *close =
-      TClosingConnection::Start(std::move(socket), std::move(unsent), handed, acknowledged,
-                                closeStallLimitMs_, streamed.has_value());
-  qint64 streamMissing = 0;
-  if (streamed) {
-    const qint64 have = AcknowledgedOf(streamed->start, streamed->sent);
-    streamMissing = streamed->sent - have;
-    emit StreamFinished(false, have, streamed->total, countCurrent_);
-  } else if (stream != nullptr) {
+  // A stream sent whole whose last acknowledgement the watch had not yet
+  // seen is delivered: nothing of it is left to stop.
+  const qint64 have = streamed ? AcknowledgedOf(streamed->start, streamed->sent) : 0;
+  const bool delivered = sent.has_value() && have == sent->sent;
+  const bool abandon = streamed.has_value() && !delivered;
+  TClosingConnection *close = TClosingConnection::Start(
+      std::move(socket), std::move(unsent), handed, acknowledged, closeStallLimitMs_, abandon);
+  const qint64 streamMissing = streamed ? streamed->sent - have : 0;
+  if (streamed)
+    emit StreamFinished(delivered, have, streamed->total, countCurrent_);
+  else if (stream != nullptr)
     emit StreamFinished(false, 0, stream->total, true); // nothing of it went out
-  }
   if (destroying_)
     return; // nobody is left to hear how the close ends
   ++closesPending_;
