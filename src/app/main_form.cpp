@@ -104,12 +104,16 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   ui->statAll->addWidget(statusPanel_, 1);
   transfer_ = std::make_unique<TTransferProgress>(ui->statAll);
   TCustomWinSocket *socket = &clntsckt1->Socket();
-  connect(socket, &TCustomWinSocket::StreamProgress, this,
-          [this](qint64 sent, qint64 total) { clntsckt1StreamProgress(sent, total); });
+  connect(socket, &TCustomWinSocket::StreamAcknowledged, this,
+          [this](qint64 acknowledged, qint64 total) {
+            clntsckt1StreamAcknowledged(acknowledged, total);
+          });
+  connect(socket, &TCustomWinSocket::StreamStalled, this,
+          [this](qint64, qint64, int stalledMs) { transfer_->Stalled(stalledMs); });
   connect(socket, &TCustomWinSocket::StreamFinished, this,
-          [this](bool delivered, qint64 acknowledged, qint64 total) {
+          [this](bool delivered, qint64 acknowledged, qint64 total, bool exact) {
             Guarded(*services_.boxes, this,
-                    [&] { clntsckt1StreamFinished(delivered, acknowledged, total); });
+                    [&] { clntsckt1StreamFinished(delivered, acknowledged, total, exact); });
           });
   connect(socket, &TCustomWinSocket::CloseFinished, this, [this](qint64 undelivered) {
     Guarded(*services_.boxes, this, [&] { clntsckt1CloseFinished(undelivered); });
@@ -170,14 +174,8 @@ QString TForm1::ClockText(const QDateTime &moment) {
 
 void TForm1::closeEvent(QCloseEvent *event) {
   bool close = true;
-  Guarded(*services_.boxes, this, [&] {
-    if (!transfer_->Running())
-      return;
-    const QString question =
-        transfer_->RunningText() + QStringLiteral(" Abandon it and close the window?");
-    close = ShowBox(question, transfer_->Action().caption, MsgIcon::Warning, MsgButtons::YesNo) ==
-            MsgResult::Yes;
-  });
+  Guarded(*services_.boxes, this,
+          [&] { close = AbandonTransfer(QStringLiteral("close the window")); });
   if (close)
     event->accept();
   else
@@ -461,6 +459,8 @@ std::unique_ptr<QIODevice> ReaderOver(const QByteArray &bytes) {
 }
 
 const QString kCanNotUseComPort = QStringLiteral("Can not Use COM Port !");
+// The item of "Port" whose channel is the TCP connection.
+constexpr int kEthernetItem = 2;
 
 } // namespace
 
@@ -472,6 +472,15 @@ bool TForm1::RefuseWhileTransferRuns(const StreamAction &action) {
   ShowBox(transfer_->RunningText() + QStringLiteral(" Wait until it has ended."), action.caption,
           MsgIcon::Error);
   return true;
+}
+
+bool TForm1::AbandonTransfer(const QString &what) {
+  if (!transfer_->Running())
+    return true;
+  const QString question =
+      transfer_->RunningText() + QStringLiteral(" Abandon it and %1?").arg(what);
+  return ShowBox(question, transfer_->Action().caption, MsgIcon::Warning, MsgButtons::YesNo) ==
+         MsgResult::Yes;
 }
 
 bool TForm1::StartTransfer(const StreamAction &action, const QByteArray &stream) {
@@ -579,15 +588,19 @@ void TForm1::clntsckt1CloseFinished(qint64 undelivered) {
                QStringLiteral("Error"), MsgIcon::Error);
 }
 
-void TForm1::clntsckt1StreamProgress(qint64 sent, qint64 total) { transfer_->Advance(sent, total); }
+void TForm1::clntsckt1StreamAcknowledged(qint64 acknowledged, qint64 total) {
+  transfer_->Advance(acknowledged, total);
+}
 
 // The connection released the stream: delivered only when the printer's
 // side acknowledged every byte, whichever way it ended otherwise (a send
 // error, the printer closing or resetting, "Disconnect", a change of port).
-void TForm1::clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total) {
+void TForm1::clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total,
+                                     bool exact) {
   if (!transfer_->Running())
     return;
   const StreamAction action = transfer_->Action();
+  const int stalledMs = transfer_->StalledMs();
   transfer_->End();
   if (delivered) {
     SetStatusText(OutcomeText(DispatchOutcome::Complete));
@@ -596,14 +609,20 @@ void TForm1::clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64
     return;
   }
   SetStatusText(OutcomeText(DispatchOutcome::SendFailed));
-  ShowBoxLater(TTransferProgress::StoppedText(action, acknowledged, total), QStringLiteral("Error"),
-               MsgIcon::Error);
+  ShowBoxLater(TTransferProgress::StoppedText(action, acknowledged, total, exact, stalledMs),
+               QStringLiteral("Error"), MsgIcon::Error);
 }
 
 // ---- port selection and connection ----
 
 void TForm1::rgPortClick() {
   const int item = ui->rgPort->ItemIndex();
+  // Leaving "Ethernet" ends a transfer on the connection: asked first, and
+  // on No the choice goes back.
+  if (item != kEthernetItem && !AbandonTransfer(QStringLiteral("change the port"))) {
+    ui->rgPort->SetItemIndex(kEthernetItem);
+    return;
+  }
   if (SerialOpen) {
     cm1->ClosePort();
     SerialOpen = false;
@@ -642,7 +661,10 @@ void TForm1::btnConnectClick() {
     clntsckt1->SetPort(ConvertIntegerField(ui->edtETHPort->text()));
     clntsckt1->SetActive(true);
   } else {
-    // "Connecting" abandons the attempt, "Disconnect" closes the connection.
+    // "Connecting" abandons the attempt, "Disconnect" closes the connection
+    // (after asking, when a transfer runs on it).
+    if (!AbandonTransfer(QStringLiteral("disconnect")))
+      return;
     clntsckt1->SetActive(false);
     ui->btnConnect->setText(QStringLiteral("Connect"));
     TcpConnected = false;

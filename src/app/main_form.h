@@ -4,8 +4,8 @@
 #include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 #include "channels/comm.h"
-#include "channels/command_sequence.h"
 #include "channels/dispatch.h"
+#include "commands/command_sequence.h"
 #include "firmware/firmware_image.h"
 #include "logo/logo_set.h"
 
@@ -113,8 +113,8 @@ private:
   void cm1RequestHangup(TComm &sender);
   void cm1SendDataDiscarded(TComm &sender, quint64 byteCount);
   // The stream transfer on the connection: its progress and its end.
-  void clntsckt1StreamProgress(qint64 sent, qint64 total);
-  void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  void clntsckt1StreamAcknowledged(qint64 acknowledged, qint64 total);
+  void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total, bool exact);
   void clntsckt1CloseFinished(qint64 undelivered);
 
   class ChannelSinks;
@@ -138,6 +138,9 @@ private:
 
   // Refuses a stream action with a box while an earlier transfer runs.
   bool RefuseWhileTransferRuns(const StreamAction &action);
+  // Asks whether to abandon a transfer that runs before `what` ("close the
+  // window", "disconnect") ends it. True when nothing runs or on Yes.
+  bool AbandonTransfer(const QString &what);
   // Hands a copy of `stream` to the connection and follows it with the
   // progress bar. False (after an "Error!" box) when the connection did not
   // take it.

@@ -40,16 +40,17 @@ TTransferProgress::TTransferProgress(QStatusBar *statusBar) : bar_(new QProgress
 void TTransferProgress::Begin(const StreamAction &action, qint64 total) {
   running_ = true;
   action_ = action;
-  sent_ = 0;
+  acknowledged_ = 0;
+  stalledMs_ = 0;
   total_ = total;
   UpdateBar();
   bar_->show();
 }
 
-void TTransferProgress::Advance(qint64 sent, qint64 total) {
+void TTransferProgress::Advance(qint64 acknowledged, qint64 total) {
   if (!running_)
     return;
-  sent_ = sent;
+  acknowledged_ = acknowledged;
   total_ = total;
   UpdateBar();
 }
@@ -62,23 +63,27 @@ void TTransferProgress::End() {
 void TTransferProgress::UpdateBar() {
   if (total_ > 0) {
     bar_->setRange(0, kBarSteps);
-    bar_->setValue(int(std::min(sent_, total_) * kBarSteps / total_));
+    bar_->setValue(int(std::min(acknowledged_, total_) * kBarSteps / total_));
   } else {
     bar_->setRange(0, 0); // length unknown: the bar only shows that it runs
   }
-  bar_->setFormat(action_.documentName + QStringLiteral(": ") + CountOf(sent_, total_) +
+  bar_->setFormat(action_.documentName + QStringLiteral(": ") + CountOf(acknowledged_, total_) +
                   QStringLiteral(" bytes"));
 }
 
 QString TTransferProgress::RunningText() const {
-  return QStringLiteral("The %1 is still running (%2 bytes sent).")
-      .arg(action_.noun, CountOf(sent_, total_));
+  return QStringLiteral("The %1 is still running (the printer has acknowledged %2 bytes).")
+      .arg(action_.noun, CountOf(acknowledged_, total_));
 }
 
 QString TTransferProgress::StoppedText(const StreamAction &action, qint64 acknowledged,
-                                       qint64 total) {
-  return QStringLiteral("The %1 stopped after %2 bytes.")
-      .arg(action.noun, CountOf(acknowledged, total));
+                                       qint64 total, bool exact, int stalledMs) {
+  const QString stall = stalledMs > 0 ? QStringLiteral(": the printer took no data for %1 s")
+                                            .arg(QString::number(double(stalledMs / 100) / 10.0))
+                                      : QString();
+  return QStringLiteral("The %1 stopped after %2%3 bytes%4.")
+      .arg(action.noun, exact ? QString() : QStringLiteral("at least "),
+           CountOf(acknowledged, total), stall);
 }
 
 QString TTransferProgress::Count(qint64 bytes) {

@@ -16,14 +16,15 @@ thread_local std::vector<TClosingConnection *> closes;
 } // namespace
 
 TClosingConnection *TClosingConnection::Start(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
-                                              qint64 handed, qint64 acknowledged,
-                                              int stallLimitMs) {
+                                              qint64 handed, qint64 acknowledged, int stallLimitMs,
+                                              bool resetNow) {
   return new TClosingConnection(std::move(socket), std::move(unsent), handed, acknowledged,
-                                stallLimitMs);
+                                stallLimitMs, resetNow);
 }
 
 TClosingConnection::TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
-                                       qint64 handed, qint64 acknowledged, int stallLimitMs)
+                                       qint64 handed, qint64 acknowledged, int stallLimitMs,
+                                       bool resetNow)
     : QObject(QCoreApplication::instance()), socket_(std::move(socket)), unsent_(std::move(unsent)),
       handed_(handed), acknowledged_(acknowledged), stallLimitMs_(stallLimitMs),
       watch_([this] { Step(true); }, this) {
@@ -35,6 +36,14 @@ TClosingConnection::TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteA
         this, [this] { Step(false); }, Qt::QueuedConnection);
   });
   limit_.setSingleShot(true);
+  if (resetNow) {
+    // Nothing more may reach the printer from the moment of the call; the
+    // report still comes from the event loop, as every close's does.
+    socket_->Reset();
+    QMetaObject::invokeMethod(
+        this, [this] { End(true); }, Qt::QueuedConnection);
+    return;
+  }
   connect(&limit_, &QTimer::timeout, this, [this] { End(!shutDown_); });
   limit_.start(stallLimitMs_);
   QMetaObject::invokeMethod(

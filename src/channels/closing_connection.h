@@ -39,10 +39,12 @@ public:
   // sends `unsent` on it. Before, `handed` bytes were handed to the socket,
   // of which `acknowledged` were acknowledged. The close gives up after
   // `stallLimitMs` without progress. Finished follows from the event loop,
-  // also when there is nothing left to send.
+  // also when there is nothing left to send. `resetNow`: the transfer was
+  // abandoned; the connection is reset at once, and everything not
+  // acknowledged counts as undelivered.
   static TClosingConnection *Start(std::unique_ptr<TcpSocket> socket, QByteArray unsent,
                                    qint64 handed, qint64 acknowledged,
-                                   int stallLimitMs = kStallLimitMs);
+                                   int stallLimitMs = kStallLimitMs, bool resetNow = false);
 
   // Closes still going on in this thread.
   static int Pending();
@@ -67,7 +69,7 @@ signals:
 
 private:
   TClosingConnection(std::unique_ptr<TcpSocket> socket, QByteArray unsent, qint64 handed,
-                     qint64 acknowledged, int stallLimitMs);
+                     qint64 acknowledged, int stallLimitMs, bool resetNow);
 
   void Step(bool fromWatch);
   void End(bool reset);

@@ -37,6 +37,14 @@ TCustomWinSocket::TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObje
       window_([this](QEvent &event) { Dispatch(event); }) {
   connectTimer_.setSingleShot(true);
   connect(&connectTimer_, &QTimer::timeout, this, [this] { OnConnectTimeout(); });
+  progressTimer_.setSingleShot(true);
+  connect(&progressTimer_, &QTimer::timeout, this, [this] {
+    try {
+      ReadProgress();
+    } catch (...) {
+      HandleEscaped(std::current_exception());
+    }
+  });
 }
 
 TCustomWinSocket::~TCustomWinSocket() {
@@ -275,14 +283,13 @@ void TCustomWinSocket::OnSocketNote(const SocketNote &note) {
     connected_ = true;
     handed_ = 0;
     acknowledged_ = 0;
+    countCurrent_ = true;
+    peerClosed_ = false;
     drainedReported_ = true;
     Raise(&TSocketEvents::OnConnect);
     return;
   }
   case TcpEvent::Writable:
-    // Room came from acknowledgements: the count is kept current while
-    // data flows, for a report should the connection break.
-    ReadAcknowledged();
     if (!ContinueStreamSend() && attempt_ == attempt && connected_)
       Raise(&TSocketEvents::OnWrite);
     return;
@@ -295,6 +302,13 @@ void TCustomWinSocket::OnSocketNote(const SocketNote &note) {
       const int code = RaiseError(TErrorEvent::eeDisconnect, note.error);
       if (code != 0)
         throw ESocketError::AsyncError(code);
+      return;
+    }
+    // A printer may end its side and go on reading: a stream outstanding
+    // goes on while it acknowledges (ReadProgress bounds the wait), and the
+    // connection is closed once it has everything.
+    if (StreamSending()) {
+      peerClosed_ = true;
       return;
     }
     CloseAttempt(attempt);
@@ -316,6 +330,7 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
   }
   connectTimer_.stop();
   watch_.Stop();
+  progressTimer_.stop();
   if (connected_)
     ReadAcknowledged(); // the latest count for what is reported below
   // Everything is taken off the object before the event, so that a handler
@@ -329,6 +344,7 @@ void TCustomWinSocket::CloseAttempt(quint64 attempt) {
   attempt_ = 0;
   connected_ = false;
   sendFailed_ = false;
+  peerClosed_ = false;
   lookupState_ = TLookupState::lsIdle;
   address_ = 0;
   port_ = 0;
@@ -366,8 +382,10 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
     else
       unsent.append(segment.bytes.constData() + segment.offset, left);
   }
-  // The stream whose bytes the socket holds, if any: what of it does not
-  // arrive is told by its StreamFinished, not again by CloseFinished.
+  // The stream whose bytes the socket holds, if any. It is ended here with
+  // the count read just now, and the connection is reset rather than left
+  // to hand the printer more of it behind that count: a transfer reported
+  // as stopped must not go on in the background.
   std::optional<SentStream> streamed = sent;
   if (stream != nullptr && stream->start >= 0)
     streamed = SentStream{stream->start, stream->sent, stream->total};
@@ -375,31 +393,27 @@ void TCustomWinSocket::CloseConnected(std::unique_ptr<TcpSocket> socket, std::de
   const qint64 acknowledged = acknowledged_;
   piece_.clear();
   pieceSent_ = 0;
-  TClosingConnection *close = TClosingConnection::Start(std::move(socket), std::move(unsent),
-                                                        handed, acknowledged, closeStallLimitMs_);
-  if (stream != nullptr)
-    emit StreamFinished(false, AcknowledgedOf(stream->start, stream->sent), stream->total);
-  if (destroying_) {
-    // Nobody is left to hear how the close ends.
-    if (sent)
-      emit StreamFinished(false, AcknowledgedOf(sent->start, sent->sent), sent->total);
-    return;
-  }
+  // A stream sent whole whose last acknowledgement the watch had not yet
+  // seen is delivered: nothing of it is left to stop.
+  const qint64 have = streamed ? AcknowledgedOf(streamed->start, streamed->sent) : 0;
+  const bool delivered = sent.has_value() && have == sent->sent;
+  const bool abandon = streamed.has_value() && !delivered;
+  TClosingConnection *close = TClosingConnection::Start(
+      std::move(socket), std::move(unsent), handed, acknowledged, closeStallLimitMs_, abandon);
+  const qint64 streamMissing = streamed ? streamed->sent - have : 0;
+  if (streamed)
+    emit StreamFinished(delivered, have, streamed->total, countCurrent_);
+  else if (stream != nullptr)
+    emit StreamFinished(false, 0, stream->total, true); // nothing of it went out
+  if (destroying_)
+    return; // nobody is left to hear how the close ends
   ++closesPending_;
-  connect(
-      close, &TClosingConnection::Finished, this,
-      [this, sent, streamed, dropped](qint64 undelivered, qint64 acknowledgedAtEnd, bool broken) {
-        --closesPending_;
-        if (sent) {
-          const qint64 have = std::clamp<qint64>(acknowledgedAtEnd - sent->start, 0, sent->sent);
-          emit StreamFinished(have == sent->sent, have, sent->total);
-        }
-        qint64 streamMissing = 0;
-        if (streamed)
-          streamMissing = streamed->sent - std::clamp<qint64>(acknowledgedAtEnd - streamed->start,
-                                                              0, streamed->sent);
-        emit CloseFinished(std::max<qint64>(undelivered - streamMissing, 0) + dropped, broken);
-      });
+  // What of the stream did not arrive was told by its StreamFinished.
+  connect(close, &TClosingConnection::Finished, this,
+          [this, streamMissing, dropped](qint64 undelivered, qint64, bool broken) {
+            --closesPending_;
+            emit CloseFinished(std::max<qint64>(undelivered - streamMissing, 0) + dropped, broken);
+          });
 }
 
 qint64 TCustomWinSocket::AcknowledgedOf(qint64 start, qint64 sent) const {
@@ -477,6 +491,10 @@ bool TCustomWinSocket::BeginStreamSend(std::unique_ptr<QIODevice> &&stream) {
   segment.stream = std::move(stream);
   queue_.push_back(std::move(segment));
   drainedReported_ = false;
+  progressReported_ = -1;
+  progressCount_ = acknowledged_;
+  progressStill_.start();
+  progressTimer_.start(kProgressReadingMs);
   if (queue_.size() == 1)
     Flush();
   // Otherwise it waits behind bytes that wait for room themselves.
@@ -578,7 +596,8 @@ void TCustomWinSocket::EndStream(bool read) {
     sentStream_ = SentStream{finished.start, finished.sent, finished.total};
     return; // reported by LookAtDelivery
   }
-  emit StreamFinished(false, AcknowledgedOf(finished.start, finished.sent), finished.total);
+  emit StreamFinished(false, AcknowledgedOf(finished.start, finished.sent), finished.total,
+                      countCurrent_);
 }
 
 qint64 TCustomWinSocket::Acknowledged() {
@@ -595,7 +614,8 @@ bool TCustomWinSocket::ReadAcknowledged() {
   const qint64 outstanding = socket_->Unacknowledged(error);
   // A broken connection's count still tells how far the printer got, unless
   // it reads 0, which would claim everything: then the last count stands.
-  if (outstanding > 0 || (outstanding == 0 && error == 0))
+  countCurrent_ = outstanding > 0 || (outstanding == 0 && error == 0);
+  if (countCurrent_)
     acknowledged_ = handed_ - outstanding;
   return outstanding >= 0 && error == 0;
 }
@@ -612,18 +632,26 @@ void TCustomWinSocket::ExpectAcknowledgement() {
 // acknowledged it, and keeps looking (TAckWatch) while something is
 // outstanding and no Writable from a full socket will bring the next look.
 void TCustomWinSocket::LookAtDelivery(bool fromWatch) {
+  const quint64 attempt = attempt_;
   if (!ReadAcknowledged()) {
-    // The close that follows a broken connection reports what is missing.
+    // The close that follows a broken connection reports what is missing;
+    // after the printer's own close no notification brings it.
     watch_.Stop();
+    if (peerClosed_)
+      CloseAttempt(attempt);
     return;
   }
-  const quint64 attempt = attempt_;
   if (sentStream_ && acknowledged_ >= sentStream_->start + sentStream_->sent) {
     const SentStream done = *sentStream_;
     sentStream_.reset();
-    emit StreamFinished(true, done.sent, done.total);
+    progressTimer_.stop();
+    emit StreamFinished(true, done.sent, done.total, true);
     if (attempt_ != attempt || !connected_)
       return;
+    if (peerClosed_) {
+      CloseAttempt(attempt);
+      return;
+    }
   }
   if (!queue_.empty())
     return; // Writable brings the next look
@@ -639,6 +667,47 @@ void TCustomWinSocket::LookAtDelivery(bool fromWatch) {
     watch_.Again();
   else if (!watch_.Active())
     watch_.Start();
+}
+
+std::optional<TCustomWinSocket::SentStream> TCustomWinSocket::OutstandingStream() const {
+  if (sentStream_)
+    return sentStream_;
+  for (const Segment &segment : queue_)
+    if (segment.stream)
+      return SentStream{segment.start, segment.sent, segment.total};
+  return std::nullopt;
+}
+
+// Reads how far the printer's side has acknowledged an outstanding stream,
+// reports it when it moved, and gives the stream up when the printer took
+// nothing for the stall limit.
+void TCustomWinSocket::ReadProgress() {
+  const std::optional<SentStream> stream = OutstandingStream();
+  if (!connected_ || !stream)
+    return;
+  const quint64 attempt = attempt_;
+  if (!ReadAcknowledged() && peerClosed_) {
+    CloseAttempt(attempt); // broken after the printer's own close
+    return;
+  }
+  if (acknowledged_ != progressCount_) {
+    progressCount_ = acknowledged_;
+    progressStill_.start();
+  }
+  const qint64 have = AcknowledgedOf(stream->start, stream->sent);
+  if (have != progressReported_) {
+    progressReported_ = have;
+    emit StreamAcknowledged(have, stream->total);
+    if (attempt_ != attempt || !connected_)
+      return;
+  }
+  if (streamStallLimitMs_ > 0 && progressStill_.elapsed() >= streamStallLimitMs_) {
+    emit StreamStalled(have, stream->total, int(progressStill_.elapsed()));
+    if (attempt_ == attempt)
+      CloseAttempt(attempt);
+    return;
+  }
+  progressTimer_.start(kProgressReadingMs);
 }
 
 void TCustomWinSocket::FailSend(quint64 attempt, int error, bool stream) {

@@ -6,6 +6,7 @@
 #include "platform/tcp_socket.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QIODevice>
 #include <QObject>
 #include <QString>
@@ -86,6 +87,16 @@ public:
   // network answers within milliseconds, and Windows gives up on such a
   // connect after about 21 s.
   static constexpr int kConnectTimeoutMs = 20000;
+  // How often the printer's acknowledgements are read while part of a
+  // stream is unacknowledged: about ten a second moves a bar smoothly and
+  // costs nothing measurable. Nothing is read while no stream is
+  // outstanding.
+  static constexpr int kProgressReadingMs = 100;
+  // How long a stream may go without the printer acknowledging another
+  // byte before the transfer is given up. A printer busy printing stops
+  // reading for a moment; one that takes nothing for this long is out of
+  // paper, off or gone. The length of the stream plays no part.
+  static constexpr int kStreamStallLimitMs = 10000;
 
   explicit TCustomWinSocket(std::shared_ptr<HostResolver> resolver, QObject *parent = nullptr);
   // Closes the connection in order (without raising OnDisconnect; the close
@@ -123,6 +134,8 @@ public:
   // Changes how long a close waits for a printer that makes no progress
   // (tests); TClosingConnection::kStallLimitMs by default.
   void SetCloseStallLimit(int ms) { closeStallLimitMs_ = ms; }
+  // Changes the stream's stall limit (kStreamStallLimitMs by default).
+  void SetStreamStallLimit(int ms) { streamStallLimitMs_ = ms; }
 
   // Starts connecting to `host` (resolved asynchronously) or, when it is
   // empty, to the dotted `address`, at the port of `service` or else `port`.
@@ -137,9 +150,15 @@ public:
   // there was a socket. Returns at once. The orderly close goes on from the
   // event loop (TClosingConnection): bytes accepted before a stream still go
   // out as long as the printer takes them, and CloseFinished tells how it
-  // ended. A stream being sent is abandoned (StreamFinished false at once),
-  // and what was queued behind it is dropped and counted as undelivered; a
-  // stream already sent whole is reported when the close ends.
+  // ended. A stream of which the printer has not acknowledged every byte is
+  // abandoned: StreamFinished(false, ...) at once, with the count read at
+  // that moment, and the connection is reset so that no more of it reaches
+  // the printer behind that count. What was queued behind the stream is
+  // dropped and counted as undelivered.
+  //
+  // A printer that closes its sending side while a stream is outstanding
+  // is not closed on: the transfer goes on as long as the printer keeps
+  // acknowledging, and the connection is closed once it has everything.
   void CloseConnection();
 
   // Sends `count` bytes. Returns 0 when not connected (nothing is sent),
@@ -169,16 +188,27 @@ public:
 signals:
   // After each piece of a stream has been handed to the network: bytes of
   // the stream sent so far, and its length (-1 for a sequential device).
+  // What the network took, not what the printer has: not for display.
   void StreamProgress(qint64 sent, qint64 total);
+  // The printer's side has acknowledged more of the stream: how many bytes
+  // of it, and its length. Read from the event loop every
+  // kProgressReadingMs while part of the stream is unacknowledged.
+  void StreamAcknowledged(qint64 acknowledged, qint64 total);
+  // The printer acknowledged nothing of the stream for `stalledMs`
+  // (SetStreamStallLimit): the stream is abandoned right after, as by
+  // CloseConnection (StreamFinished false, OnDisconnect).
+  void StreamStalled(qint64 acknowledged, qint64 total, int stalledMs);
   // The stream has ended, whichever way: `delivered` only when the
   // printer's side acknowledged every byte of it; otherwise it failed, its
   // connection closed or broke, or the stream could not be read.
-  // `acknowledged` is how many bytes of the stream the printer has, `total`
-  // its length (-1 for a sequential device). Raised once per stream, also
+  // `acknowledged` is how many bytes of the stream the printer's side has
+  // acknowledged, `total` its length (-1 for a sequential device); `exact`
+  // is false when the count could not be read at the end and is the last
+  // one read before (the printer has at least that). Raised once per stream, also
   // when the connection is closed or the socket object destroyed; from the
   // event loop, except for a stream abandoned by CloseConnection or a
   // failed send (raised inside that call, after OnDisconnect).
-  void StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
+  void StreamFinished(bool delivered, qint64 acknowledged, qint64 total, bool exact);
   // Everything accepted so far (bytes and streams) has been acknowledged by
   // the printer's side. Raised from the event loop when that becomes true
   // after something was accepted.
@@ -248,6 +278,8 @@ private:
   void ExpectAcknowledgement();
   void LookAtDelivery(bool fromWatch);
   qint64 AcknowledgedOf(qint64 start, qint64 sent) const;
+  std::optional<SentStream> OutstandingStream() const;
+  void ReadProgress();
 
   void Raise(TSocketNotifyEvent TSocketEvents::*event);
   int RaiseError(TErrorEvent kind, int code);
@@ -284,7 +316,19 @@ private:
   qint64 handed_ = 0;
   qint64 acknowledged_ = 0;
   bool drainedReported_ = true;
+  bool countCurrent_ = true; // the last reading of acknowledged_ succeeded
   TAckWatch watch_;
+
+  // Of the stream outstanding: acknowledged bytes as last reported, and
+  // since when they stand still.
+  QTimer progressTimer_;
+  qint64 progressReported_ = -1;
+  qint64 progressCount_ = 0; // acknowledged_ when it last moved
+  QElapsedTimer progressStill_;
+  int streamStallLimitMs_ = kStreamStallLimitMs;
+  // The printer closed its side while something was outstanding: the
+  // connection is closed once it has everything.
+  bool peerClosed_ = false;
 
   QTimer connectTimer_;
   int connectTimeoutMs_ = kConnectTimeoutMs;

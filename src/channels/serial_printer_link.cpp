@@ -33,20 +33,71 @@ TSerialPrinterLink::TSerialPrinterLink(const QString &device, quint32 baudRate, 
     if (waiting_)
       waiting_->quit();
   };
+  comm_.OnSendDataEmpty = [this](TComm &) {
+    emptied_ = true;
+    if (waiting_)
+      waiting_->quit();
+  };
+  comm_.OnSendDataDiscarded = [this](TComm &, quint64 bytes) { discarded_ += bytes; };
   try {
     comm_.OpenPort();
   } catch (const ECommsError &e) {
     throw EPrinterLinkError(e.message());
   }
+  if (AwaitReport(QDeadlineTimer(kStartReportMs)) == Report::Hangup) {
+    comm_.ClosePort();
+    throw EPrinterLinkError(QStringLiteral("the port failed as it was opened"));
+  }
 }
 
-TSerialPrinterLink::~TSerialPrinterLink() { comm_.ClosePort(); }
+TSerialPrinterLink::~TSerialPrinterLink() { Close(); }
+
+quint64 TSerialPrinterLink::Close() {
+  comm_.ClosePort();
+  const quint64 discarded = discarded_;
+  discarded_ = 0;
+  return discarded;
+}
 
 void TSerialPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &) {
-  // Queued to the write thread, which writes it at once: the answer's
-  // deadline covers the rest.
+  // Queued to the write thread, which writes it at once: Drain, or the
+  // answer's deadline, covers the rest.
+  emptied_ = false;
   if (hungUp_ || !comm_.SendData(bytes))
-    throw EPrinterLinkError(QStringLiteral("the port did not take the data"));
+    throw EPrinterLinkError(QStringLiteral("the port did not take the commands"));
+}
+
+void TSerialPrinterLink::Drain(const QDeadlineTimer &deadline) {
+  // The bound as the caller gave it (a deadline made a moment ago has a
+  // few microseconds less left): to the hundredth of a second.
+  const qint64 boundMs = (deadline.remainingTime() + 5) / 10 * 10;
+  switch (AwaitReport(deadline)) {
+  case Report::QueueEmpty:
+    return;
+  case Report::Hangup:
+    throw EPrinterLinkError(QStringLiteral("writing to the port failed"));
+  case Report::TimedOut:
+  case Report::None:
+    break;
+  }
+  throw EPrinterLinkError(
+      QStringLiteral("timed out after %1 s waiting for the port to take the data")
+          .arg(Seconds(boundMs)));
+}
+
+TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer &deadline) {
+  if (!emptied_ && !hungUp_ && !deadline.hasExpired()) {
+    QEventLoop loop;
+    QTimer::singleShot(int(std::min<qint64>(deadline.remainingTime(), 1 << 30)), &loop,
+                       &QEventLoop::quit);
+    waiting_ = &loop;
+    while (!emptied_ && !hungUp_ && !deadline.hasExpired())
+      loop.exec();
+    waiting_ = nullptr;
+  }
+  if (hungUp_)
+    return Report::Hangup;
+  return emptied_ ? Report::QueueEmpty : Report::TimedOut;
 }
 
 bool TSerialPrinterLink::Receive(QByteArray &into, const QDeadlineTimer &deadline) {
@@ -55,7 +106,9 @@ bool TSerialPrinterLink::Receive(QByteArray &into, const QDeadlineTimer &deadlin
     QTimer::singleShot(int(std::min<qint64>(deadline.remainingTime(), 1 << 30)), &loop,
                        &QEventLoop::quit);
     waiting_ = &loop;
-    loop.exec();
+    // Other reports (the write queue ran empty) wake the loop too.
+    while (received_.isEmpty() && !hungUp_ && !deadline.hasExpired())
+      loop.exec();
     waiting_ = nullptr;
   }
   if (!received_.isEmpty()) {

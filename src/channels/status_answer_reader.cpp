@@ -1,6 +1,6 @@
 #include "channels/status_answer_reader.h"
 
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 
 namespace pellicar {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channels/printer_link.h"
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 
 #include <array>
 #include <optional>

@@ -16,30 +16,37 @@ constexpr qsizetype kPieceBytes = 4096;
 
 void TDeviceDelivery::Deliver(const CliJob &job) {
   const bool isStream = job.kind == CliJob::Kind::Stream;
-  QByteArray bytes;
+  qint64 total = 0;
   for (const CommandSequence &sequence : job.sequences)
-    bytes += sequence.bytes;
-  TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName,
-                   bytes.size(), isStream && showProgress_);
-  qsizetype sent = 0;
+    total += sequence.bytes.size();
+  TProgressBar bar(job.sequences.empty() ? QString() : job.sequences.front().documentName, total,
+                   isStream && showProgress_);
+  qint64 sent = 0;
+  int drained = 0; // sequences the device has taken whole
   try {
     PrinterLinkTarget target;
     target.kind = PrinterLinkTarget::Kind::Device;
     target.name = path_;
     const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, QDeadlineTimer(timeoutMs_));
-    while (sent < bytes.size()) {
-      const qsizetype piece = std::min(kPieceBytes, bytes.size() - sent);
-      link->Send(bytes.mid(sent, piece), QDeadlineTimer(timeoutMs_));
-      sent += piece;
-      bar.Update(sent);
+    for (const CommandSequence &sequence : job.sequences) {
+      for (qsizetype done = 0; done < sequence.bytes.size();) {
+        const qsizetype piece = std::min(kPieceBytes, sequence.bytes.size() - done);
+        link->Send(sequence.bytes.mid(done, piece), QDeadlineTimer(timeoutMs_));
+        done += piece;
+        sent += piece;
+        bar.Update(sent);
+      }
+      // Each sequence drained on its own, so that a failure can say which
+      // ones the device took whole.
+      link->Drain(QDeadlineTimer(timeoutMs_));
+      ++drained;
     }
-    link->Drain(QDeadlineTimer(timeoutMs_));
   } catch (const EPrinterLinkError &e) {
     bar.Finish();
     QString message = QStringLiteral("%1: %2").arg(path_, e.message());
-    if (sent > 0 && sent < bytes.size())
-      message += QStringLiteral(" (%1 of %2 bytes written)").arg(sent).arg(bytes.size());
-    throw ESendFailed(message);
+    if (sent > 0 && sent < total)
+      message += QStringLiteral(" (%1 of %2 bytes written)").arg(sent).arg(total);
+    throw ESendFailed(message, drained);
   }
   bar.Finish();
 }

@@ -57,8 +57,9 @@ void TQueueDelivery::Deliver(const CliJob &job) {
     state.spoolerSelected = true;
     if (DispatchCommands(state, sinks, job.sequences) != DispatchOutcome::Complete) {
       const size_t failed = size_t(std::max(sinks.offered - 1, 0));
+      // Every sequence before the failed one is a job the server confirmed.
       Fail(deadline, {job.sequences.at(failed).documentName},
-           DocumentNames(job.sequences, failed + 1), spooler->TakeUnsettledJobs());
+           DocumentNames(job.sequences, failed + 1), spooler->TakeUnsettledJobs(), int(failed));
     }
     return;
   }
@@ -68,11 +69,12 @@ void TQueueDelivery::Deliver(const CliJob &job) {
   const bool sent = SendRawStream(*spooler, queue_, stream.documentName, buffer);
   bar.Finish();
   if (!sent)
-    Fail(deadline, {stream.documentName}, {}, spooler->TakeUnsettledJobs());
+    Fail(deadline, {stream.documentName}, {}, spooler->TakeUnsettledJobs(), 0);
 }
 
 void TQueueDelivery::Fail(const QDeadlineTimer &deadline, const QStringList &refused,
-                          const QStringList &notTried, const QStringList &unsettled) const {
+                          const QStringList &notTried, const QStringList &unsettled,
+                          int confirmed) const {
   auto quoted = [](const QStringList &names) {
     return QStringLiteral("'%1'").arg(names.join(QStringLiteral("', '")));
   };
@@ -96,7 +98,7 @@ void TQueueDelivery::Fail(const QDeadlineTimer &deadline, const QStringList &ref
                   .arg(queue_, quoted(refused), quoted(notTried));
   for (const QString &job : unsettled)
     message += QStringLiteral(".\n") + job;
-  throw ESendFailed(message);
+  throw ESendFailed(message, confirmed);
 }
 
 } // namespace pellicar

@@ -26,7 +26,8 @@ private:
   // after it, telling a queue that does not exist from one that refused
   // the job, and adding what the server may still hold (`unsettled`).
   [[noreturn]] void Fail(const QDeadlineTimer &deadline, const QStringList &refused,
-                         const QStringList &notTried, const QStringList &unsettled) const;
+                         const QStringList &notTried, const QStringList &unsettled,
+                         int confirmed) const;
 
   QString queue_;
   int timeoutMs_;

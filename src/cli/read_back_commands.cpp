@@ -1,7 +1,7 @@
 #include "cli/read_back_commands.h"
 
-#include "channels/status_answers.h"
 #include "cli/cli_errors.h"
+#include "commands/status_answers.h"
 
 #include <cmath>
 

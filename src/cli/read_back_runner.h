@@ -1,7 +1,7 @@
 #pragma once
 
 #include "channels/printer_link.h"
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 #include "cli/cli_errors.h"
 
 #include <QJsonObject>

@@ -55,6 +55,8 @@ void TTcpDelivery::Deliver(const CliJob &job) {
                    isStream && showProgress_);
   Phase phase = Phase::Connecting;
   std::optional<QString> failure;
+  // Bytes of the job the printer's side acknowledged, as last read.
+  qint64 confirmed = 0;
 
   const auto fail = [&](const QString &message) {
     if (phase == Phase::Done)
@@ -63,6 +65,9 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     failure = QStringLiteral("%1: %2").arg(where, message);
     loop.quit();
   };
+  // The stream's own bound is this one: the wait below starts again on
+  // every byte the printer acknowledges.
+  socket.SetStreamStallLimit(0);
   const auto close = [&] {
     phase = Phase::Closing;
     deadline.start();
@@ -78,11 +83,12 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     case Phase::Sending:
       // What the printer's side acknowledged, not what was handed to the
       // network: the system's send buffer takes megabytes the printer may
-      // never get.
-      fail(QStringLiteral("timed out after %1 s waiting for the printer to take the data "
-                          "(it has %2 of %3 bytes)")
+      // never get. The wait starts again whenever that count moves, so
+      // this is a stall, whatever the size of the data.
+      confirmed = std::max(confirmed, socket.Acknowledged());
+      fail(QStringLiteral("the printer took no data for %1 s; it has %2 of %3 bytes")
                .arg(seconds)
-               .arg(socket.Acknowledged())
+               .arg(confirmed)
                .arg(total));
       break;
     case Phase::Closing:
@@ -92,11 +98,11 @@ void TTcpDelivery::Deliver(const CliJob &job) {
       break;
     }
   });
-  QObject::connect(&socket, &TCustomWinSocket::StreamProgress, [&](qint64 done, qint64) {
-    if (!isStream)
-      return;
+  QObject::connect(&socket, &TCustomWinSocket::StreamAcknowledged, [&](qint64 done, qint64) {
+    confirmed = done;
     bar.Update(done);
-    deadline.start(); // the printer is taking data: the wait starts again
+    if (phase == Phase::Sending)
+      deadline.start(); // the printer is taking data: the wait starts again
   });
   // What broke the connection, said with the count of what was cut short.
   QString cause;
@@ -106,28 +112,36 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   };
   // Success is the printer's side having acknowledged every byte: the
   // stream's end, or for command sequences the connection drained.
-  QObject::connect(
-      &socket, &TCustomWinSocket::StreamFinished, [&](bool delivered, qint64 acknowledged, qint64) {
-        if (phase == Phase::Done)
-          return;
-        if (!delivered) {
-          cutShort(QStringLiteral("it has %1 of %2 bytes").arg(acknowledged).arg(total));
-          return;
-        }
-        bar.Update(total);
-        bar.Finish();
-        if (phase == Phase::Sending)
-          close();
-      });
+  QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
+                   [&](bool delivered, qint64 acknowledged, qint64, bool exact) {
+                     if (phase == Phase::Done)
+                       return;
+                     confirmed = acknowledged;
+                     if (!delivered) {
+                       cutShort(QStringLiteral("it has %1%2 of %3 bytes")
+                                    .arg(exact ? QString() : QStringLiteral("at least "))
+                                    .arg(acknowledged)
+                                    .arg(total));
+                       return;
+                     }
+                     bar.Update(total);
+                     bar.Finish();
+                     if (phase == Phase::Sending)
+                       close();
+                   });
   QObject::connect(&socket, &TCustomWinSocket::Drained, [&] {
-    if (phase == Phase::Sending && !isStream)
+    if (phase == Phase::Sending && !isStream) {
+      confirmed = total;
       close();
+    }
   });
   // Every close of a connection ends here, also one the printer started or
   // a broken connection brought about.
   QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [&](qint64 undelivered, bool broken) {
     if (phase == Phase::Done)
       return;
+    if (!isStream)
+      confirmed = total - undelivered;
     if (undelivered > 0) {
       cutShort(QStringLiteral("%1 of %2 bytes did not arrive").arg(undelivered).arg(total));
       return;
@@ -217,7 +231,10 @@ void TTcpDelivery::Deliver(const CliJob &job) {
     loop.exec();
   bar.Finish();
   if (failure)
-    throw ESendFailed(*failure);
+    throw ESendFailed(*failure, isStream ? (confirmed == total ? 1
+                                            : confirmed < 0    ? -1
+                                                               : 0)
+                                         : WholeSequencesWithin(job.sequences, confirmed));
 }
 
 } // namespace pellicar

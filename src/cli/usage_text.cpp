@@ -93,11 +93,16 @@ Stores the logos in the printer's memory with one command ("LOGO TO
 NVRAM", FS q): up to 255 Windows bitmap files, each at most 576 pixels
 wide, together at most 65539 bytes of logo data. Every pixel that is not
 pure white prints. Not over --serial.
+Over --tcp, --timeout ends the transfer only when the printer has taken no
+data for that long; a slow printer that keeps reading is waited for.
 )"},
     {"firmware", R"(Usage: pellicar-cli [CHANNEL] firmware FILE.bin [--wait-ready [SECONDS]]
 
 Checks the firmware file and, when it passes, uploads it ("update"). Make
 sure the printer stays connected until it has restarted. Not over --serial.
+Over --tcp, --timeout ends the upload only when the printer has taken no
+data for that long; a slow printer that keeps reading is waited for, and
+the progress shown is what the printer acknowledged.
 
   --wait-ready [SECONDS]
                         after the upload, wait until the printer answers
@@ -272,7 +277,9 @@ COMMAND:
 
 Other options:
   --timeout SECONDS     the longest wait for the printer, the print server
-                        or the port [10]
+                        or the port [10]. Over --tcp a transfer ends
+                        only after the printer has taken no data for
+                        this long, however long it takes in all
   --help                this help; 'pellicar-cli COMMAND --help' for a command
   --version             the version of the tool
 

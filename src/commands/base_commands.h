@@ -1,6 +1,6 @@
 #pragma once
 
-#include "channels/command_sequence.h"
+#include "commands/command_sequence.h"
 
 #include <array>
 #include <vector>

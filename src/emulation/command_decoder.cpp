@@ -21,6 +21,31 @@ constexpr std::uint8_t kEsc = 0x1B;
 
 bool IsText(std::uint8_t byte) { return byte >= 0x20 && byte <= 0x7E; }
 
+// The printer's set-up commands of a fixed length, 1F c ...: how many
+// bytes one takes, all of which must be there before it is decoded. The
+// Wi-Fi and black-mark commands, whose length depends on what they carry,
+// are not listed.
+struct FixedLength {
+  std::uint8_t opcode;
+  qsizetype length;
+};
+constexpr FixedLength kFixedLengths[] = {
+    {'s', 11}, // base parameters: nine values
+    {'r', 3},  // automatic reprint on or off
+    {'t', 3},  // buzz after printing on or off
+    {'i', 6},  // IP address
+    {'m', 8},  // MAC address
+    {'p', 5},  // link speed: three bytes
+    {'u', 6},  // firmware upload: four length bytes, then the image
+};
+
+qsizetype FixedLengthOf(std::uint8_t opcode) {
+  for (const FixedLength &command : kFixedLengths)
+    if (command.opcode == opcode)
+      return command.length;
+  return 0;
+}
+
 } // namespace
 
 CommandDecoder::CommandDecoder(CommandListener &listener) : listener_(listener) {}
@@ -192,38 +217,31 @@ CommandDecoder::Match CommandDecoder::match(qsizetype &length) {
   // The printer's own commands, 1F c ...
   if (n < 2)
     return Match::NeedMore;
+  const qsizetype fixed = FixedLengthOf(p[1]);
+  if (n < fixed)
+    return Match::NeedMore;
   switch (p[1]) {
   case 's':
-    if (n < 11)
-      return Match::NeedMore;
-    complete(11);
+    complete(fixed);
     listener_.OnBaseParameters(
         BaseParameterBytes{p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9], p[10]});
     return Match::Complete;
   case 'r':
   case 't':
-    if (n < 3)
-      return Match::NeedMore;
-    complete(3);
+    complete(fixed);
     listener_.OnSwitch(p[1] == 'r' ? PrinterSwitch::Reprint : PrinterSwitch::BuzzAfterPrinting,
                        p[2]);
     return Match::Complete;
   case 'i':
-    if (n < 6)
-      return Match::NeedMore;
-    complete(6);
+    complete(fixed);
     listener_.OnSetIp({p[2], p[3], p[4], p[5]});
     return Match::Complete;
   case 'm':
-    if (n < 8)
-      return Match::NeedMore;
-    complete(8);
+    complete(fixed);
     listener_.OnSetMac({p[2], p[3], p[4], p[5], p[6], p[7]});
     return Match::Complete;
   case 'p':
-    if (n < 5)
-      return Match::NeedMore;
-    complete(5);
+    complete(fixed);
     listener_.OnSetSpeed({p[2], p[3], p[4]});
     return Match::Complete;
   case 'w': {
@@ -245,9 +263,7 @@ CommandDecoder::Match CommandDecoder::match(qsizetype &length) {
     return Match::Complete;
   }
   case 'u': {
-    if (n < 6)
-      return Match::NeedMore;
-    complete(6);
+    complete(fixed);
     firmware_ = FirmwareStream{};
     firmware_.upload.declaredBytes = qint64(std::uint32_t(p[2]) << 24 | std::uint32_t(p[3]) << 16 |
                                             std::uint32_t(p[4]) << 8 | std::uint32_t(p[5]));

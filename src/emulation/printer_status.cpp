@@ -1,17 +1,20 @@
 #include "emulation/printer_status.h"
 
+#include "commands/status_answers.h"
+
 #include <array>
 
 namespace pellicar {
 
 namespace {
 
-constexpr std::uint8_t kFixedBits = 0x12;
-constexpr std::uint8_t kOffline = 0x08;
-constexpr std::uint8_t kCoverOpen = 0x04;
-constexpr std::uint8_t kStoppedByPaperEnd = 0x20;
-constexpr std::uint8_t kPaperNearEnd = 0x0C;
-constexpr std::uint8_t kPaperEnd = 0x60;
+// The answers' bits are those the read-back decodes (commands/).
+constexpr std::uint8_t kFixedBits = kStatusFixedBits;
+constexpr std::uint8_t kOffline = kStatus1Offline;
+constexpr std::uint8_t kCoverOpen = kStatus2CoverOpen;
+constexpr std::uint8_t kStoppedByPaperEnd = kStatus2StoppedByPaperEnd;
+constexpr std::uint8_t kPaperNearEnd = kStatus4PaperNearEnd;
+constexpr std::uint8_t kPaperEnd = kStatus4PaperEnd;
 
 struct StatusRow {
   PrinterStatus status;

@@ -48,12 +48,12 @@ QByteArray BlackRecord(int w, int h) {
 // The box that refuses a stream action while an 8 MiB firmware upload
 // still goes out.
 void ExpectStillRunningRefusal(const MessageBoxRequest &box, const char *caption) {
-  EXPECT_TRUE(
-      QRegularExpression(QStringLiteral("^The firmware upload is still running \\([\\d,]+ of "
-                                        "8,388,614 bytes sent\\)\\. Wait until it has "
-                                        "ended\\.$"))
-          .match(box.text)
-          .hasMatch())
+  EXPECT_TRUE(QRegularExpression(
+                  QStringLiteral("^The firmware upload is still running \\(the printer has "
+                                 "acknowledged [\\d,]+ of 8,388,614 bytes\\)\\. Wait until it has "
+                                 "ended\\.$"))
+                  .match(box.text)
+                  .hasMatch())
       << box.text.toStdString();
   EXPECT_EQ(box.caption, QString::fromUtf8(caption));
   EXPECT_EQ(box.icon, MsgIcon::Error);

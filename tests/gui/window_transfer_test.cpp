@@ -196,10 +196,10 @@ TEST_F(WindowTransferTest, PrinterResetMidUploadSaysHowFarItGot) {
             Joined({kKeepConnected, QStringLiteral("Connect To Printer Error"), box.text}));
 }
 
-// "Disconnect" abandons the upload (the window says how far it got); the
-// close then hands on what our side still holds until the printer breaks
-// the connection off. Of what did not arrive, the upload's bytes are told
-// once, by its own box; a command queued behind it has a box of its own.
+// "Disconnect", once confirmed, abandons the upload (the window says how
+// far it got) and resets the connection. Of what did not arrive, the
+// upload's bytes are told once, by its own box; a command queued behind it
+// has a box of its own.
 TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
   FakePrinter printer(FakePrinter::Options{0, 4096});
   prepareUpload(printer);
@@ -207,6 +207,7 @@ TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
   printer.pauseReading();
   click("btnUpdateFW");
   click("btnBaseSet"); // waits behind the upload
+  boxes.answers.push_back(MsgResult::Yes);
   click("btnConnect");
   EXPECT_EQ(caption("btnConnect"), QStringLiteral("Connect"));
   ASSERT_TRUE(WaitUntil([&] { return stoppedBox() != nullptr; }));
@@ -223,7 +224,9 @@ TEST_F(WindowTransferTest, DisconnectMidUploadSaysWhatWasCutShort) {
   test::RunEventLoopFor(50);
   const QString cutShort = QStringLiteral("The last 17 bytes sent to the printer did not reach it "
                                           "before the connection closed.");
-  EXPECT_EQ(shownTexts(), Joined({kKeepConnected, stoppedBox()->text, cutShort}));
+  ASSERT_GE(boxes.shown.size(), 2);
+  EXPECT_EQ(shownTexts(),
+            Joined({kKeepConnected, boxes.shown[1].request.text, stoppedBox()->text, cutShort}));
   const MessageBoxRequest &report = boxes.shown.back().request;
   EXPECT_EQ(report.caption, QStringLiteral("Error"));
   EXPECT_EQ(report.icon, MsgIcon::Error);
@@ -247,12 +250,14 @@ TEST_F(WindowTransferTest, ClosingTheWindowMidUploadAsksFirst) {
   EXPECT_FALSE(form().close());
   ASSERT_EQ(boxes.shown.size(), 1);
   const MessageBoxRequest &question = boxes.shown[0].request;
-  EXPECT_TRUE(QRegularExpression(QStringLiteral("^The firmware upload is still running \\([\\d,]+ "
-                                                "of %1 bytes sent\\)\\. Abandon it and close the "
-                                                "window\\?$")
-                                     .arg(kImageSize))
-                  .match(question.text)
-                  .hasMatch())
+  EXPECT_TRUE(
+      QRegularExpression(
+          QStringLiteral("^The firmware upload is still running \\(the printer "
+                         "has acknowledged [\\d,]+ of %1 bytes\\)\\. Abandon it and close the "
+                         "window\\?$")
+              .arg(kImageSize))
+          .match(question.text)
+          .hasMatch())
       << question.text.toStdString();
   EXPECT_EQ(question.caption, QStringLiteral("Update"));
   EXPECT_EQ(question.icon, MsgIcon::Warning);

@@ -3,7 +3,7 @@
 // requests, written out by hand.
 
 #include "channels/status_answer_reader.h"
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 
 #include <gtest/gtest.h>
 

@@ -23,6 +23,19 @@ inline bool HasStatusFixedBits(quint8 byte) {
   return (byte & kStatusFixedMask) == kStatusFixedBits;
 }
 
+// The bits that carry news, by request (the fixed bits aside).
+inline constexpr quint8 kStatus1DrawerPin3 = 0x04; // n=1: the drawer connector's pin 3 high
+inline constexpr quint8 kStatus1Offline = 0x08;
+inline constexpr quint8 kStatus2CoverOpen = 0x04;
+inline constexpr quint8 kStatus2FeedButton = 0x08;        // paper fed by the feed button
+inline constexpr quint8 kStatus2StoppedByPaperEnd = 0x20; // printing stopped: paper out
+inline constexpr quint8 kStatus2ErrorOccurred = 0x40;
+inline constexpr quint8 kStatus3Cutter = 0x08;
+inline constexpr quint8 kStatus3Unrecoverable = 0x20;
+inline constexpr quint8 kStatus3AutoRecoverable = 0x40;
+inline constexpr quint8 kStatus4PaperNearEnd = 0x0C; // both sensor bits
+inline constexpr quint8 kStatus4PaperEnd = 0x60;     // both sensor bits
+
 enum class PaperState { Ok, NearEnd, Out };
 enum class PrinterError { None, Cutter, Unrecoverable, AutoRecoverable };
 

@@ -1,10 +1,10 @@
-#include "channels/status_answers.h"
+#include "commands/status_answers.h"
 
 namespace pellicar {
 
 namespace {
 
-bool Bit(quint8 byte, int bit) { return (byte >> bit) & 1; }
+bool Any(quint8 byte, quint8 bits) { return (byte & bits) != 0; }
 
 } // namespace
 
@@ -27,25 +27,25 @@ ReportedStatus DecodeStatusAnswers(const std::array<quint8, kStatusRequestCount>
   const quint8 errors = answers[2];
   const quint8 paper = answers[3];
   ReportedStatus status;
-  status.drawerOpen = Bit(printer, 2);
-  status.online = !Bit(printer, 3);
-  status.coverOpen = Bit(offline, 2);
-  status.feedButtonPressed = Bit(offline, 3);
-  status.errorOccurred = Bit(offline, 6);
+  status.drawerOpen = Any(printer, kStatus1DrawerPin3);
+  status.online = !Any(printer, kStatus1Offline);
+  status.coverOpen = Any(offline, kStatus2CoverOpen);
+  status.feedButtonPressed = Any(offline, kStatus2FeedButton);
+  status.errorOccurred = Any(offline, kStatus2ErrorOccurred);
   // Either bit of a pair counts: a printer sets both, and one alone is
   // still the sensor speaking. Printing stopped by the paper's end is the
   // paper being out as well.
-  if (Bit(paper, 5) || Bit(paper, 6) || Bit(offline, 5))
+  if (Any(paper, kStatus4PaperEnd) || Any(offline, kStatus2StoppedByPaperEnd))
     status.paper = PaperState::Out;
-  else if (Bit(paper, 2) || Bit(paper, 3))
+  else if (Any(paper, kStatus4PaperNearEnd))
     status.paper = PaperState::NearEnd;
   // One error is named; an unrecoverable one weighs most, and a cutter
   // error more than one the printer recovers from by itself.
-  if (Bit(errors, 5))
+  if (Any(errors, kStatus3Unrecoverable))
     status.error = PrinterError::Unrecoverable;
-  else if (Bit(errors, 3))
+  else if (Any(errors, kStatus3Cutter))
     status.error = PrinterError::Cutter;
-  else if (Bit(errors, 6))
+  else if (Any(errors, kStatus3AutoRecoverable))
     status.error = PrinterError::AutoRecoverable;
   return status;
 }
