@@ -56,6 +56,7 @@ class GivenFile final : public pellicar::FileDialogs {
 public:
   QString path;
   QString OpenFile(QWidget *, const pellicar::FileDialogRequest &) override { return path; }
+  QString SaveFile(QWidget *, const pellicar::FileDialogRequest &) override { return {}; }
 };
 
 // A printer on 127.0.0.1 that takes one connection and reads it slowly.

@@ -390,7 +390,8 @@ ProfileBlackMark ReadBlackMark(const Section &section) {
 
 // --- logos --------------------------------------------------------------
 
-void ReadLogos(const QJsonValue &value, const QString &baseFolder, Profile &profile) {
+void ReadLogos(const QJsonValue &value, const QString &baseFolder,
+               const ProfileReadOptions &options, Profile &profile) {
   const QString path = QStringLiteral("logos");
   if (!value.isArray())
     throw EProfileError(path, QStringLiteral("must be a list, not %1").arg(KindOf(value)));
@@ -440,6 +441,10 @@ void ReadLogos(const QJsonValue &value, const QString &baseFolder, Profile &prof
     case LogoPicture::Fault::None:
       break;
     case LogoPicture::Fault::Missing:
+      if (file && options.skipMissingLogos && !QFileInfo::exists(logo.path)) {
+        profile.missingLogos << QStringLiteral("%1: %2").arg(where, logo.path);
+        continue;
+      }
       throw EProfileError(
           where, QStringLiteral("\"%1\" cannot be read: %2").arg(logo.path, picture.reason));
     case LogoPicture::Fault::Invalid:
@@ -619,7 +624,7 @@ Profile ParseProfile(const QByteArray &json, const QString &baseFolder,
   if (checked.has("blackMark"))
     profile.blackMark = ReadBlackMark(checked.object("blackMark"));
   if (checked.has("logos"))
-    ReadLogos(root.value(QStringLiteral("logos")), baseFolder, profile);
+    ReadLogos(root.value(QStringLiteral("logos")), baseFolder, options, profile);
   if (checked.has("connection"))
     profile.connection = ReadConnection(checked.object("connection"));
   return profile;
