@@ -86,8 +86,11 @@ void TMainWindow::OpenProfile(const QString &path) {
     options.skipMissingLogos = true;
     profile = ReadProfileFile(path, {}, options);
   } catch (const EProfileError &e) {
-    const QString where = e.path().isEmpty() ? QString() : QFileInfo(path).fileName() + ": ";
-    Box(Sentence(where + e.message()), caption, MsgIcon::Error);
+    // The file named once: a file that cannot be read names itself.
+    const QString text = e.message().startsWith(path)
+                             ? e.message()
+                             : QFileInfo(path).fileName() + QStringLiteral(": ") + e.message();
+    Box(Sentence(text), caption, MsgIcon::Error);
     if (!QFileInfo::exists(path) && recent_.removeAll(QFileInfo(path).absoluteFilePath()) > 0)
       Remember(QString());
     return;
