@@ -234,7 +234,8 @@ COMMAND:
                         wait until the printer answers that it is ready
   apply PROFILE [--only SECTION,...]
                         send a profile: a printer's whole set-up in a file
-  profile check PROFILE check a profile only
+  profile check PROFILE
+                        check a profile only
 
 Other options:
   --timeout SECONDS     the longest wait for the printer, the print server
