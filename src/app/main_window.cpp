@@ -32,7 +32,7 @@ TMainWindow::TMainWindow(FormServices services, QString recentFile, QWidget *par
   setCentralWidget(form_);
   menu_ = new TMenuBar(this);
   setMenuBar(menu_);
-  profile_ = new TProfileControls(*form_);
+  profile_ = std::make_unique<TProfileControls>(*form_);
   setWindowTitle(form_->windowTitle());
   setWindowIcon(form_->windowIcon());
   // The form is 432 × 450 whatever happens; the window is that and the menu.

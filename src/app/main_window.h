@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 namespace pellicar {
 
 class TMenuBar;
@@ -56,7 +58,8 @@ private:
   QStringList recent_;
   TForm1 *form_;
   TMenuBar *menu_;
-  TProfileControls *profile_;
+  // Destroyed before the form, which it hooks into.
+  std::unique_ptr<TProfileControls> profile_;
   QString profileName_;
 };
 

@@ -62,7 +62,7 @@ QString SafeName(const QString &name, qsizetype index) {
 
 } // namespace
 
-TProfileControls::TProfileControls(TForm1 &form) : QObject(&form), form_(form) {
+TProfileControls::TProfileControls(TForm1 &form) : form_(form) {
   for (int part = 0; part < kPartCount; ++part)
     if (part != kMarkMode)
       inPlay_.insert(part);

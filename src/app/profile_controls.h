@@ -29,6 +29,7 @@ class TForm1;
 // changes afterwards. Save and Send take the parts in play.
 class TProfileControls : public QObject {
 public:
+  // `form` must outlive this object (it hooks into the form's lists).
   explicit TProfileControls(TForm1 &form);
   ~TProfileControls() override;
 
