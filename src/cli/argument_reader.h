@@ -28,6 +28,8 @@ public:
 
   // Whether a word still to be read asks for help.
   bool HelpFollows() const;
+  // Whether `word` is among the words still to be read.
+  bool Follows(const QString &word) const { return arguments_.indexOf(word, next_) >= 0; }
 
   static bool IsHelp(const QString &word) {
     return word == QLatin1String("--help") || word == QLatin1String("-h");

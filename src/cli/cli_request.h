@@ -4,9 +4,12 @@
 
 #include <QString>
 #include <QtGlobal>
+#include <memory>
 #include <vector>
 
 namespace pellicar {
+
+struct FleetPlan;
 
 // Where the bytes go. None prints them (the dry run).
 struct ChannelChoice {
@@ -26,6 +29,7 @@ struct CliJob {
     Stream,    // sends `sequences[0]` as one long transfer (logo, firmware)
     Status,    // asks the printer for its status and prints it
     WaitReady, // asks until the printer is ready or `waitReadyMs` ran out
+    Fleet,     // apply --targets: sets up many printers (`fleet`)
   };
   Kind kind = Kind::Report;
   QString command;   // the command's name, for messages
@@ -41,6 +45,7 @@ struct CliJob {
     int count = 0;
   };
   std::vector<Section> sections;
+  std::shared_ptr<const FleetPlan> fleet; // Fleet
 };
 
 // The whole command line.

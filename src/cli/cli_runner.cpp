@@ -4,6 +4,8 @@
 #include "cli/command_line.h"
 #include "cli/device_delivery.h"
 #include "cli/file_delivery.h"
+#include "cli/fleet_command.h"
+#include "cli/fleet_runner.h"
 #include "cli/print_delivery.h"
 #include "cli/profile_commands.h"
 #include "cli/queue_delivery.h"
@@ -111,6 +113,8 @@ void DeliverSections(const CliRequest &request) {
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  if (job.kind == CliJob::Kind::Fleet)
+    return RunFleet(*job.fleet);
   if (!job.sections.empty() && !dryRun) {
     DeliverSections(request);
     return ExitStatus::Sent;
@@ -127,7 +131,11 @@ ExitStatus Run(const CliRequest &request) {
 
 } // namespace
 
+std::unique_ptr<TDelivery> DeliveryFor(const CliRequest &request) { return MakeDelivery(request); }
+
 int RunCli(const QList<QByteArray> &arguments) {
+  if (arguments.size() == 1 && arguments[0] == "fleet-worker")
+    return RunFleetWorker();
   CliRequest request;
   try {
     request = ParseCommandLine(DecodeArguments(arguments));

@@ -1,7 +1,11 @@
 #pragma once
 
+#include "cli/delivery.h"
+
 #include <QByteArray>
 #include <QList>
+
+#include <memory>
 
 namespace pellicar {
 
@@ -10,5 +14,9 @@ namespace pellicar {
 // standard error and returns the exit status (ExitStatus). Needs a
 // QCoreApplication; runs its event loop while a channel waits.
 int RunCli(const QList<QByteArray> &arguments);
+
+// The channel a request names, as a delivery (the dry run's printing for
+// none). A progress bar shows on a terminal. Main thread.
+std::unique_ptr<TDelivery> DeliveryFor(const CliRequest &request);
 
 } // namespace pellicar

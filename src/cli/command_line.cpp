@@ -155,6 +155,10 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
     throw EUsageError(QStringLiteral("'%1' sends nothing to a printer; leave the channel out")
                           .arg(request.job.command),
                       request.job.command);
+  if (request.job.kind == CliJob::Kind::Fleet && hasChannel)
+    throw EUsageError(QStringLiteral("apply --targets: the targets file names each printer's "
+                                     "channel; leave the channel out"),
+                      request.job.command);
   CheckReadBack(request);
   // The window refuses the serial port for the logo download; a profile's
   // logos are refused before anything of the profile is sent.

@@ -1,6 +1,7 @@
 #include "cli/command_parser.h"
 
 #include "cli/cli_errors.h"
+#include "cli/fleet_command.h"
 #include "cli/profile_commands.h"
 #include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
@@ -460,6 +461,8 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseStatus(args);
   if (command == QLatin1String("wait-ready"))
     return ParseWaitReady(args);
+  if (command == QLatin1String("apply") && args.Follows(QStringLiteral("--targets")))
+    return ParseFleetApply(args, timeoutMs);
   if (command == QLatin1String("apply"))
     return ParseApply(args);
   if (command == QLatin1String("profile"))

@@ -99,6 +99,13 @@ void Pause(int ms) {
 
 } // namespace
 
+QJsonObject StatusJson(const ReportedStatus &status) {
+  QJsonObject object;
+  for (const auto &[key, value] : StatusFields(status))
+    object.insert(key, value);
+  return object;
+}
+
 ExitStatus TReadBackRunner::Status(bool json) {
   StatusReading reading;
   try {

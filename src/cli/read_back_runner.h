@@ -1,9 +1,16 @@
 #pragma once
 
 #include "channels/printer_link.h"
+#include "channels/status_answers.h"
 #include "cli/cli_errors.h"
 
+#include <QJsonObject>
+
 namespace pellicar {
+
+// A status reading as `status --json` prints it: online, cover, paper,
+// feed button, error, drawer, each a word.
+QJsonObject StatusJson(const ReportedStatus &status);
 
 // The commands that read the printer's answers: status and wait-ready
 // (also after firmware --wait-ready). They print on standard output and

@@ -140,6 +140,9 @@ not out, no error), 3 it answered but is not ready, 1 no trusted answer
 (none within --timeout, wrong fixed bits, or the channel failed).
 )"},
     {"apply", R"(Usage: pellicar-cli [CHANNEL] apply PROFILE [--only SECTION,...]
+       pellicar-cli apply PROFILE --targets FILE [--parallel N]
+                    [--verify-address [SECONDS]] [--only SECTION,...] [--dry-run]
+                    [--json]
 
 Sends a profile (a printer's set-up as a JSON file, see docs/profile.md)
 section by section in this order: base, blackMark, wifi, logos, speed,
@@ -155,6 +158,35 @@ outcome: sent, failed, or not confirmed.
 
   --only SECTION,...    send only these sections (ethernet stands for
                         speed, mac and ip)
+
+With --targets it sets up many printers: FILE is a CSV with a header row
+and one printer per row. Its column 'target' names the channel:
+tcp:HOST[:PORT], serial:PATH, device:PATH or queue:NAME. Columns named by
+a profile path (ethernet.ip, ethernet.mac, wifi.ssid, ...) give that
+printer its own value; an empty cell keeps the profile's. Other columns
+(a discovery inventory's status, notes) are ignored. Every printer's
+profile is checked first, and so is that no two printers are given one
+IP or MAC address; a fault stops everything before anything is sent.
+For each printer: the status is asked (no answer: nothing is sent), the
+sections go over one connection, the status is asked again. Printers run
+in parallel, each in a process of its own; one printer's failure never
+stops another. Ctrl-C starts no new printer, lets the running ones end
+what they are sending, and reports; a second Ctrl-C stops at once.
+
+  --targets FILE        the printers, as above
+  --parallel N          printers set up at once, 1 to 64 [8]
+  --verify-address [SECONDS]
+                        after an IP change over TCP, wait until the printer
+                        answers at its new address (it may restart first)
+                        [60]; without it, its status after is not asked
+  --dry-run             check everything and say what each printer would
+                        get; send nothing (not even a status question)
+  --json                the report as one JSON object
+
+The report: a table of printer, outcome, sections sent, bytes (confirmed
+by the channel), seconds and status after, the reasons for the failures,
+the counts. Exit status 0 when every printer succeeded, otherwise 1
+("N of M printers failed" on standard error); 2 for a bad file or profile.
 )"},
     {"profile", R"(Usage: pellicar-cli profile check PROFILE
 
@@ -234,6 +266,8 @@ COMMAND:
                         wait until the printer answers that it is ready
   apply PROFILE [--only SECTION,...]
                         send a profile: a printer's whole set-up in a file
+  apply PROFILE --targets FILE
+                        set up many printers with one profile
   profile check PROFILE
                         check a profile only
 

@@ -77,23 +77,28 @@ bool TcpListener::Listen(const QString &address, quint16 port, QString *error) {
     *error = QStringLiteral("%1 is not a numeric address").arg(address);
     return false;
   }
-  fd_ = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) {
+  const int fd = ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
     *error = SystemError("socket");
     return false;
   }
   const int on = 1;
-  ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   // Before listen(), so that every accepted connection inherits it and its
   // window scale is chosen for it from the first segment on.
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
-  if (::bind(fd_, reinterpret_cast<sockaddr *>(&storage), length) != 0 ||
-      ::listen(fd_, kBacklog) != 0) {
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kReceiveBufferBytes, sizeof kReceiveBufferBytes);
+  if (::bind(fd, reinterpret_cast<sockaddr *>(&storage), length) != 0 ||
+      ::listen(fd, kBacklog) != 0) {
     *error = SystemError("cannot listen");
-    ::close(fd_);
-    fd_ = -1;
+    ::close(fd);
     return false;
   }
+  // Listening again (a new address): the old socket goes only now, so a
+  // failure above leaves the printer where it was.
+  notifier_.reset();
+  if (fd_ >= 0)
+    ::close(fd_);
+  fd_ = fd;
   sockaddr_storage bound{};
   socklen_t boundLength = sizeof bound;
   ::getsockname(fd_, reinterpret_cast<sockaddr *>(&bound), &boundLength);

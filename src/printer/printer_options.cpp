@@ -99,6 +99,8 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
     } else if (name == QLatin1String("--reset-after")) {
       if (!bytes(options.resetAfter))
         return fail(QStringLiteral("--reset-after needs a number of bytes"));
+    } else if (name == QLatin1String("--take-ip")) {
+      options.takeIp = true;
     } else if (name == QLatin1String("--quiet")) {
       options.quiet = true;
     } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
@@ -133,6 +135,12 @@ Channels (without either: --tcp 127.0.0.1:9100):
   --pty                 open a pseudo terminal to use as a serial port
                         (pellicar-cli --serial PATH); prints
                         "Serial port: PATH"
+  --take-ip             take the address of an IP command as a printer does
+                        when it restarts: once the TCP connection closes,
+                        listen at the new address (same port) and print
+                        "Listening on ADDRESS:PORT" again. Only loopback
+                        addresses (127.x.x.x) are taken; another is logged
+                        and the printer stays where it is.
 
 Output:
   --state FILE          rewrite FILE after every command, as JSON: base,

@@ -75,6 +75,26 @@ bool PrinterServer::Start(QString *error) {
   return true;
 }
 
+void PrinterServer::takeNewAddress() {
+  const QString ip = printer_.State().ethernet.value(QStringLiteral("ip")).toString();
+  if (ip.isEmpty() || ip == ignoredIp_ || listener_.Endpoint().startsWith(ip + QLatin1Char(':')))
+    return;
+  // Only loopback: a test or a demonstration must never make this program
+  // answer on a real network.
+  if (!ip.startsWith(QLatin1String("127."))) {
+    ignoredIp_ = ip;
+    log(QStringLiteral("IP %1 not taken: only loopback addresses are").arg(ip));
+    return;
+  }
+  QString error;
+  if (!listener_.Listen(ip, listener_.Port(), &error)) {
+    ignoredIp_ = ip;
+    problem(QStringLiteral("cannot take the IP %1: %2").arg(ip, error));
+    return;
+  }
+  PrintLine(stdout, QStringLiteral("Listening on ") + listener_.Endpoint());
+}
+
 StreamChannel *PrinterServer::makeChannel(int fd, StreamChannel::Kind kind) {
   ReadFaults faults;
   faults.readDelayMs = options_.readDelayMs;
@@ -119,6 +139,8 @@ void PrinterServer::serveNext() {
     connection_->deleteLater();
     connection_ = nullptr;
     listener_.SetWatching(true);
+    if (options_.takeIp)
+      takeNewAddress();
   });
 }
 

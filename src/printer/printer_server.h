@@ -38,6 +38,8 @@ private:
   void writePicture(const QString &name, const QImage &picture);
   void serveNext();
   StreamChannel *makeChannel(int fd, StreamChannel::Kind kind);
+  // --take-ip: moves the TCP port to the address of the last IP command.
+  void takeNewAddress();
 
   PrinterOptions options_;
   VirtualPrinter printer_;
@@ -45,6 +47,7 @@ private:
   PseudoTerminal terminal_;
   QPointer<StreamChannel> connection_;
   QPointer<StreamChannel> serialLine_;
+  QString ignoredIp_; // an IP command's address that --take-ip did not take
   QStringList pendingLines_;
   bool stateFailed_ = false;
 };

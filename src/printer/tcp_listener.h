@@ -23,7 +23,9 @@ public:
   ~TcpListener() override;
 
   // Listens on `address` (numeric) and `port` (0: a free one). False, with
-  // the reason in `error`, when that fails.
+  // the reason in `error`, when that fails. Called again, it moves: the old
+  // socket (and the connections waiting in its queue) is closed once the
+  // new one listens, and kept when it cannot. Watching starts anew.
   bool Listen(const QString &address, quint16 port, QString *error);
   quint16 Port() const { return port_; }
   // "127.0.0.1:9100", "[::1]:9100".
