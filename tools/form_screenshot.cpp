@@ -1,7 +1,7 @@
 // Saves a picture of the main window, as the user sees it, to a PNG file.
 //
 //   pellicar-screenshot OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer]
-//                       [click=BUTTON]... [upload=MIB]
+//                       [click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer]
 //
 // TAB is the index of the tab to show (0 = Base). With connect=, the window
 // is switched to "Ethernet ：", the address and port are typed in and
@@ -10,20 +10,26 @@
 // same way to a printer that this program plays itself on 127.0.0.1, one
 // that reads slowly. upload= then chooses a valid firmware
 // file of MIB MiB, presses "Update", answers the warning with OK, and takes
-// the picture while the progress bar is under way. Meant to run under a real
-// display server (xvfb-run), against a printer on loopback only.
+// the picture while the progress bar is under way. profile= opens a profile
+// as "Open Profile…" does; menu= opens that menu of the menu bar and
+// pictures the screen around the window, menu included. Meant to run under
+// a real display server (xvfb-run), against a printer on loopback only.
 
 #include "app/application.h"
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
+#include "app/main_window.h"
+#include "app/menu_bar.h"
 #include "app/message_box.h"
 
 #include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -56,6 +62,7 @@ class GivenFile final : public pellicar::FileDialogs {
 public:
   QString path;
   QString OpenFile(QWidget *, const pellicar::FileDialogRequest &) override { return path; }
+  QString SaveFile(QWidget *, const pellicar::FileDialogRequest &) override { return {}; }
 };
 
 // A printer on 127.0.0.1 that takes one connection and reads it slowly.
@@ -123,7 +130,7 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: %s OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer] "
-                 "[click=BUTTON]... [upload=MIB]\n",
+                 "[click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer]\n",
                  argv[0]);
     return 2;
   }
@@ -131,6 +138,8 @@ int main(int argc, char **argv) {
   QStringList clicks;
   bool slowPrinter = false;
   int uploadMiB = 0;
+  QString profile;
+  QString menu;
   for (int i = 3; i < argc; ++i) {
     const QString arg = QString::fromLocal8Bit(argv[i]);
     if (arg.startsWith(QLatin1String("connect=")))
@@ -141,6 +150,10 @@ int main(int argc, char **argv) {
       slowPrinter = true;
     else if (arg.startsWith(QLatin1String("upload=")))
       uploadMiB = arg.mid(7).toInt();
+    else if (arg.startsWith(QLatin1String("profile=")))
+      profile = arg.mid(8);
+    else if (arg.startsWith(QLatin1String("menu=")))
+      menu = arg.mid(5);
   }
 
   pellicar::QtMessageBoxes realBoxes;
@@ -170,12 +183,15 @@ int main(int argc, char **argv) {
   services.fileDialogs =
       uploadMiB > 0 ? static_cast<pellicar::FileDialogs *>(&firmwareFile) : &realDialogs;
   services.listPrinters = [] { return QStringList(); };
-  pellicar::TForm1 form(services);
+  pellicar::TMainWindow window(services, QString());
+  pellicar::TForm1 &form = window.Form();
+  if (!profile.isEmpty())
+    window.OpenProfile(profile);
   if (argc > 2) {
     if (auto *tabs = form.findChild<QTabWidget *>(QStringLiteral("pgcFunction")))
       tabs->setCurrentIndex(QString::fromLocal8Bit(argv[2]).toInt());
   }
-  form.show();
+  window.show();
   auto find = [&form](const QString &name) { return form.findChild<QWidget *>(name); };
   auto press = [&](const QString &name) {
     if (auto *button = qobject_cast<QAbstractButton *>(find(name)))
@@ -197,12 +213,26 @@ int main(int argc, char **argv) {
   QTimer watch;
   auto take = [&] {
     watch.stop();
-    status = form.grab().save(out) ? 0 : 1;
+    if (menu.isEmpty()) {
+      status = window.grab().save(out) ? 0 : 1;
+    } else {
+      // The open menu is a window of its own: the screen where both are.
+      const QRect area = window.frameGeometry();
+      status =
+          window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(out)
+              ? 0
+              : 1;
+    }
     app.quit();
   };
   QTimer::singleShot(400, &form, [&] {
     for (const QString &name : clicks)
       press(name);
+    QMenu *open = menu == QLatin1String("Printer") ? window.Menu().PrinterMenu()
+                  : menu.isEmpty()                 ? nullptr
+                                                   : window.Menu().FileMenu();
+    if (open != nullptr)
+      window.Menu().setActiveAction(open->menuAction());
   });
   // An upload is pictured once its bar is well under way; anything else
   // when the window has settled.

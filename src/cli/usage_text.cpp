@@ -273,7 +273,8 @@ COMMAND:
                         send a profile: a printer's whole set-up in a file
   apply PROFILE --targets FILE
                         set up many printers with one profile
-  profile check PROFILE check a profile only
+  profile check PROFILE
+                        check a profile only
 
 Other options:
   --timeout SECONDS     the longest wait for the printer, the print server

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -96,6 +97,9 @@ struct Profile {
   // The logo download's bytes (1C 71 n and one record per entry) when
   // logos is present, as "pellicar-cli logo" sends them.
   QByteArray logoData;
+  // With ProfileReadOptions::skipMissingLogos: the entries whose file was
+  // not found, as "logos.N.file: PATH", left out of logos and logoData.
+  QStringList missingLogos;
   std::optional<ProfileConnection> connection;
 };
 
@@ -111,6 +115,9 @@ struct ProfileReadOptions {
   // False (the window): a keyEnv whose variable is not set leaves the key
   // empty and sets keyEnvMissing instead of refusing the profile.
   bool requireKeyEnv = true;
+  // True (the window): a logo file that does not exist is left out and
+  // named in missingLogos instead of refusing the profile.
+  bool skipMissingLogos = false;
 };
 
 // Reads and checks a profile from its bytes. `baseFolder` is the folder

@@ -288,9 +288,11 @@ std::optional<QString> HexText(const Section &wifi, const char *hexKey,
     throw EProfileError(wifi.at(hexKey),
                         QStringLiteral("\"%1\" is not pairs of hexadecimal digits").arg(*hex));
   const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
-  QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  // A leading byte-order mark is part of the text, and is sent again.
+  QStringDecoder utf8(QStringDecoder::Utf8,
+                      QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
   const QString decoded = utf8.decode(bytes);
-  if (utf8.hasError() || bytes.startsWith("\xEF\xBB\xBF"))
+  if (utf8.hasError())
     throw EProfileError(wifi.at(hexKey),
                         QStringLiteral("these bytes are not plain UTF-8 text, which is all the "
                                        "window and the command-line tool send"));
@@ -390,7 +392,8 @@ ProfileBlackMark ReadBlackMark(const Section &section) {
 
 // --- logos --------------------------------------------------------------
 
-void ReadLogos(const QJsonValue &value, const QString &baseFolder, Profile &profile) {
+void ReadLogos(const QJsonValue &value, const QString &baseFolder,
+               const ProfileReadOptions &options, Profile &profile) {
   const QString path = QStringLiteral("logos");
   if (!value.isArray())
     throw EProfileError(path, QStringLiteral("must be a list, not %1").arg(KindOf(value)));
@@ -440,6 +443,10 @@ void ReadLogos(const QJsonValue &value, const QString &baseFolder, Profile &prof
     case LogoPicture::Fault::None:
       break;
     case LogoPicture::Fault::Missing:
+      if (file && options.skipMissingLogos && !QFileInfo::exists(logo.path)) {
+        profile.missingLogos << QStringLiteral("%1: %2").arg(where, logo.path);
+        continue;
+      }
       throw EProfileError(
           where, QStringLiteral("\"%1\" cannot be read: %2").arg(logo.path, picture.reason));
     case LogoPicture::Fault::Invalid:
@@ -619,7 +626,7 @@ Profile ParseProfile(const QByteArray &json, const QString &baseFolder,
   if (checked.has("blackMark"))
     profile.blackMark = ReadBlackMark(checked.object("blackMark"));
   if (checked.has("logos"))
-    ReadLogos(root.value(QStringLiteral("logos")), baseFolder, profile);
+    ReadLogos(root.value(QStringLiteral("logos")), baseFolder, options, profile);
   if (checked.has("connection"))
     profile.connection = ReadConnection(checked.object("connection"));
   return profile;
@@ -632,12 +639,14 @@ Profile ReadProfileFile(const QString &path, const QList<ProfileOverride> &overr
   // 100 KiB. Reading is bounded so that a wrong path (a device, a huge
   // file) cannot take the memory.
   constexpr qint64 kMaxProfileBytes = 16 * 1024 * 1024;
-  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly))
+  const QFileInfo info(path);
+  if (!info.exists())
+    throw EProfileError(QString(), QStringLiteral("%1: there is no such file").arg(path));
+  if (!info.isFile())
+    throw EProfileError(QString(), QStringLiteral("%1: not a regular file").arg(path));
+  if (!file.open(QIODevice::ReadOnly))
     throw EProfileError(QString(),
-                        QStringLiteral("%1: cannot be read as a file%2")
-                            .arg(path, file.errorString().isEmpty()
-                                           ? QString()
-                                           : QStringLiteral(" (%1)").arg(file.errorString())));
+                        QStringLiteral("%1: cannot be read (%2)").arg(path, file.errorString()));
   const QByteArray bytes = file.read(kMaxProfileBytes + 1);
   if (bytes.size() > kMaxProfileBytes)
     throw EProfileError(QString(), QStringLiteral("%1: larger than %2 bytes, too large for a "

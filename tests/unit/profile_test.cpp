@@ -77,6 +77,30 @@ TEST(ProfileTest, OverridesAreTypedByTheirKeyAndChecked) {
   }
 }
 
+// A state file keeps bytes that are not text as hexadecimal beside the text.
+TEST(ProfileTest, HexFieldsGiveTheirTextOrAreRefused) {
+  struct Case {
+    const char *wifi;
+    const char *ssidOrError;
+  };
+  const Case cases[] = {
+      {R"({"ssidHex": "ef bb bf 53", "security": "open"})", "\uFEFFS"},
+      {R"({"ssid": "S", "ssidHex": "53", "security": "wep-open", "keyHex": "6B:79"})", "S"},
+      {R"({"ssid": "\uFFFD", "ssidHex": "ff", "security": "open"})", "wifi.ssidHex: these bytes"},
+      {R"({"ssid": "T", "ssidHex": "53", "security": "open"})", "wifi.ssidHex: does not hold"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.wifi);
+    QJsonObject json = Json(R"({"pellicarProfile": 1})");
+    json[QStringLiteral("wifi")] = Json(c.wifi);
+    try {
+      EXPECT_EQ(Parse(json).wifi->settings.ssid.toUtf8(), QByteArray(c.ssidOrError));
+    } catch (const EProfileError &e) {
+      EXPECT_TRUE(e.message().startsWith(QString::fromUtf8(c.ssidOrError))) << e.what();
+    }
+  }
+}
+
 TEST(ProfileTest, ASavedKeyIsReadableByItsOwnerOnly) {
   QTemporaryDir folder;
   const QString path = folder.filePath(QStringLiteral("p.json"));
