@@ -3,6 +3,7 @@
 #include "channels/command_sequence.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <vector>
 
@@ -18,6 +19,13 @@ struct ChannelChoice {
   int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
 };
 
+// discover: what to scan and where the inventory goes.
+struct DiscoverJob {
+  QStringList ranges; // none: this machine only
+  quint16 port = 9100;
+  QString inventory; // empty: none written
+};
+
 // What a command does.
 struct CliJob {
   enum class Kind {
@@ -26,6 +34,7 @@ struct CliJob {
     Stream,    // sends `sequences[0]` as one long transfer (logo, firmware)
     Status,    // asks the printer for its status and prints it
     WaitReady, // asks until the printer is ready or `waitReadyMs` ran out
+    Discover,  // lists the printers this machine reaches (`discover`)
   };
   Kind kind = Kind::Report;
   QString command;   // the command's name, for messages
@@ -34,6 +43,7 @@ struct CliJob {
   std::vector<CommandSequence> sequences;
   bool json = false;   // Status: one JSON object instead of lines
   int waitReadyMs = 0; // WaitReady, and a Stream with --wait-ready (0: no wait)
+  DiscoverJob discover;
 };
 
 // The whole command line.

@@ -3,6 +3,7 @@
 #include "cli/cli_errors.h"
 #include "cli/command_line.h"
 #include "cli/device_delivery.h"
+#include "cli/discover_command.h"
 #include "cli/file_delivery.h"
 #include "cli/print_delivery.h"
 #include "cli/queue_delivery.h"
@@ -90,6 +91,8 @@ PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
 
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
+  if (job.kind == CliJob::Kind::Discover)
+    return RunDiscover(job);
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
   TReadBackRunner readBack(LinkTarget(request.channel), request.timeoutMs);
   if (job.kind == CliJob::Kind::Status && !dryRun)

@@ -151,7 +151,8 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
   if (request.job.help)
     return request;
   const bool hasChannel = request.channel.kind != ChannelChoice::Kind::None;
-  if (request.job.kind == CliJob::Kind::Report && hasChannel)
+  if ((request.job.kind == CliJob::Kind::Report || request.job.kind == CliJob::Kind::Discover) &&
+      hasChannel)
     throw EUsageError(QStringLiteral("'%1' sends nothing to a printer; leave the channel out")
                           .arg(request.job.command),
                       request.job.command);

@@ -1,6 +1,7 @@
 #include "cli/command_parser.h"
 
 #include "cli/cli_errors.h"
+#include "cli/discover_command.h"
 #include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
 #include "commands/base_commands.h"
@@ -459,6 +460,8 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseStatus(args);
   if (command == QLatin1String("wait-ready"))
     return ParseWaitReady(args);
+  if (command == QLatin1String("discover"))
+    return ParseDiscover(args);
   throw EUsageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 
