@@ -1,7 +1,8 @@
 // Saves a picture of the main window, as the user sees it, to a PNG file.
 //
 //   pellicar-screenshot OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer]
-//                       [click=BUTTON]... [upload=MIB]
+//                       [click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer]
+//                       [find=RANGE:PORT]
 //
 // TAB is the index of the tab to show (0 = Base). With connect=, the window
 // is switched to "Ethernet ：", the address and port are typed in and
@@ -10,20 +11,30 @@
 // same way to a printer that this program plays itself on 127.0.0.1, one
 // that reads slowly. upload= then chooses a valid firmware
 // file of MIB MiB, presses "Update", answers the warning with OK, and takes
-// the picture while the progress bar is under way. Meant to run under a real
-// display server (xvfb-run), against a printer on loopback only.
+// the picture while the progress bar is under way. profile= opens a profile
+// as "Open Profile…" does; menu= opens that menu of the menu bar and
+// pictures the screen around the window, menu included. find= opens
+// Printer → "Find Printers…", types the range and port, presses "Find" and
+// pictures the dialog once the search has ended. Meant to run under
+// a real display server (xvfb-run), against a printer on loopback only.
 
 #include "app/application.h"
 #include "app/file_dialogs.h"
+#include "app/find_printers_dialog.h"
 #include "app/main_form.h"
+#include "app/main_window.h"
+#include "app/menu_bar.h"
 #include "app/message_box.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -56,6 +67,7 @@ class GivenFile final : public pellicar::FileDialogs {
 public:
   QString path;
   QString OpenFile(QWidget *, const pellicar::FileDialogRequest &) override { return path; }
+  QString SaveFile(QWidget *, const pellicar::FileDialogRequest &) override { return {}; }
 };
 
 // A printer on 127.0.0.1 that takes one connection and reads it slowly.
@@ -123,7 +135,8 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: %s OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer] "
-                 "[click=BUTTON]... [upload=MIB]\n",
+                 "[click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer] "
+                 "[find=RANGE:PORT]\n",
                  argv[0]);
     return 2;
   }
@@ -131,6 +144,9 @@ int main(int argc, char **argv) {
   QStringList clicks;
   bool slowPrinter = false;
   int uploadMiB = 0;
+  QString profile;
+  QString menu;
+  QString findRange;
   for (int i = 3; i < argc; ++i) {
     const QString arg = QString::fromLocal8Bit(argv[i]);
     if (arg.startsWith(QLatin1String("connect=")))
@@ -141,6 +157,12 @@ int main(int argc, char **argv) {
       slowPrinter = true;
     else if (arg.startsWith(QLatin1String("upload=")))
       uploadMiB = arg.mid(7).toInt();
+    else if (arg.startsWith(QLatin1String("profile=")))
+      profile = arg.mid(8);
+    else if (arg.startsWith(QLatin1String("menu=")))
+      menu = arg.mid(5);
+    else if (arg.startsWith(QLatin1String("find=")))
+      findRange = arg.mid(5);
   }
 
   pellicar::QtMessageBoxes realBoxes;
@@ -170,12 +192,15 @@ int main(int argc, char **argv) {
   services.fileDialogs =
       uploadMiB > 0 ? static_cast<pellicar::FileDialogs *>(&firmwareFile) : &realDialogs;
   services.listPrinters = [] { return QStringList(); };
-  pellicar::TForm1 form(services);
+  pellicar::TMainWindow window(services, QString());
+  pellicar::TForm1 &form = window.Form();
+  if (!profile.isEmpty())
+    window.OpenProfile(profile);
   if (argc > 2) {
     if (auto *tabs = form.findChild<QTabWidget *>(QStringLiteral("pgcFunction")))
       tabs->setCurrentIndex(QString::fromLocal8Bit(argv[2]).toInt());
   }
-  form.show();
+  window.show();
   auto find = [&form](const QString &name) { return form.findChild<QWidget *>(name); };
   auto press = [&](const QString &name) {
     if (auto *button = qobject_cast<QAbstractButton *>(find(name)))
@@ -197,16 +222,51 @@ int main(int argc, char **argv) {
   QTimer watch;
   auto take = [&] {
     watch.stop();
-    status = form.grab().save(out) ? 0 : 1;
+    if (menu.isEmpty()) {
+      status = window.grab().save(out) ? 0 : 1;
+    } else {
+      // The open menu is a window of its own: the screen where both are.
+      const QRect area = window.frameGeometry();
+      status =
+          window.screen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).save(out)
+              ? 0
+              : 1;
+    }
     app.quit();
   };
   QTimer::singleShot(400, &form, [&] {
     for (const QString &name : clicks)
       press(name);
+    QMenu *open = menu == QLatin1String("Printer") ? window.Menu().PrinterMenu()
+                  : menu.isEmpty()                 ? nullptr
+                                                   : window.Menu().FileMenu();
+    if (open != nullptr)
+      window.Menu().setActiveAction(open->menuAction());
   });
-  // An upload is pictured once its bar is well under way; anything else
-  // when the window has settled.
-  if (uploadMiB > 0) {
+  // An upload is pictured once its bar is well under way, a search once
+  // it has ended; anything else when the window has settled.
+  if (!findRange.isEmpty()) {
+    QTimer::singleShot(400, &form, [&] {
+      form.FindPrintersAction()->trigger();
+      auto *dialog = form.findChild<pellicar::TFindPrintersDialog *>();
+      if (dialog == nullptr) {
+        app.quit();
+        return;
+      }
+      dialog->findChild<QLineEdit *>(QStringLiteral("edtFindRange"))
+          ->setText(findRange.section(QLatin1Char(':'), 0, 0));
+      dialog->findChild<QLineEdit *>(QStringLiteral("edtFindPort"))
+          ->setText(findRange.section(QLatin1Char(':'), 1));
+      QObject::connect(dialog, &pellicar::TFindPrintersDialog::FindEnded, dialog, [&, dialog] {
+        QTimer::singleShot(200, dialog, [&, dialog] {
+          status = dialog->grab().save(out) ? 0 : 1;
+          app.quit();
+        });
+      });
+      dialog->Find();
+    });
+    QTimer::singleShot(30000, &form, [&] { app.quit(); });
+  } else if (uploadMiB > 0) {
     auto *bar = form.findChild<QProgressBar *>(QStringLiteral("statAllTransfer"));
     QObject::connect(&watch, &QTimer::timeout, [&] {
       if (bar != nullptr && bar->isVisible() && bar->value() * 5 >= bar->maximum() * 2)

@@ -56,4 +56,16 @@ QString QtFileDialogs::OpenFile(QWidget *owner, const FileDialogRequest &request
   return files.isEmpty() ? QString() : files.first();
 }
 
+QString QtFileDialogs::SaveFile(QWidget *owner, const FileDialogRequest &request) {
+  QFileDialog dialog(owner, request.title);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  if (!request.filter.isEmpty())
+    dialog.setNameFilter(request.filter);
+  if (dialog.exec() != QDialog::Accepted)
+    return {};
+  const QStringList files = dialog.selectedFiles();
+  return files.isEmpty() ? QString() : files.first();
+}
+
 } // namespace pellicar

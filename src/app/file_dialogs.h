@@ -22,19 +22,23 @@ struct FileDialogRequest {
   bool mustExist = true;
 };
 
-// Every file-open dialog goes through this interface, so that tests can
-// give the next file name. Main thread only. Returns the chosen file's full
+// Every file dialog goes through this interface, so that tests can give
+// the next file name. Main thread only. Returns the chosen file's full
 // path, or an empty text when the user cancelled.
 class FileDialogs {
 public:
   virtual ~FileDialogs() = default;
   virtual QString OpenFile(QWidget *owner, const FileDialogRequest &request) = 0;
+  // A file to write: it need not exist; the dialog asks before it names
+  // one that does.
+  virtual QString SaveFile(QWidget *owner, const FileDialogRequest &request) = 0;
 };
 
 // The real dialogs (QFileDialog).
 class QtFileDialogs final : public FileDialogs {
 public:
   QString OpenFile(QWidget *owner, const FileDialogRequest &request) override;
+  QString SaveFile(QWidget *owner, const FileDialogRequest &request) override;
 };
 
 } // namespace pellicar

@@ -14,8 +14,6 @@
 #include <QRegularExpression>
 #include <QTreeWidget>
 
-#include <algorithm>
-
 namespace pellicar {
 
 TFindPrintersDialog::TFindPrintersDialog(const QString &range, quint16 port,
@@ -143,8 +141,12 @@ void TFindPrintersDialog::Find() {
       Advance();
     });
     connect(scan_.get(), &TNetworkScan::Found, this, [this](const NetworkFinding &finding) {
-      FoundPrinter entry{FoundPrinter::Kind::Network, DottedAddress(finding.address), finding.port,
-                         finding.status ? StateText(*finding.status) : finding.note, true};
+      FoundPrinter entry{FoundPrinter::Kind::Network,
+                         DottedAddress(finding.address),
+                         finding.port,
+                         finding.status ? StateText(*finding.status) : finding.note,
+                         true,
+                         finding.address};
       AddEntry(entry, finding.printer ? QStringLiteral("Network printer")
                                       : QStringLiteral("Network port"));
     });
@@ -188,8 +190,20 @@ void TFindPrintersDialog::AddEntry(const FoundPrinter &entry, const QString &kin
   QString name = entry.name;
   if (entry.kind == FoundPrinter::Kind::Network)
     name += QStringLiteral(":%1").arg(entry.port);
-  auto *item = new QTreeWidgetItem(list_, {kindText, name, entry.state});
+  auto *item = new QTreeWidgetItem({kindText, name, entry.state});
   item->setData(0, Qt::UserRole, int(entries_.size() - 1));
+  // Network entries come in as they answer; they are listed by address.
+  int at = list_->topLevelItemCount();
+  if (entry.kind == FoundPrinter::Kind::Network)
+    for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+      const FoundPrinter &other =
+          entries_[size_t(list_->topLevelItem(i)->data(0, Qt::UserRole).toInt())];
+      if (other.kind == FoundPrinter::Kind::Network && other.address > entry.address) {
+        at = i;
+        break;
+      }
+    }
+  list_->insertTopLevelItem(at, item);
   item->setToolTip(1, tip);
   if (!entry.usable)
     item->setForeground(1, palette().brush(QPalette::Disabled, QPalette::Text));

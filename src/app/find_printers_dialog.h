@@ -23,10 +23,11 @@ namespace pellicar {
 struct FoundPrinter {
   enum class Kind { Queue, Serial, Usb, Network };
   Kind kind = Kind::Network;
-  QString name;       // queue name, port or device path, dotted address
-  quint16 port = 0;   // Network
-  QString state;      // as listed
-  bool usable = true; // the window can open it (not a USB device file)
+  QString name;        // queue name, port or device path, dotted address
+  quint16 port = 0;    // Network
+  QString state;       // as listed
+  bool usable = true;  // the window can open it (not a USB device file)
+  quint32 address = 0; // Network, host byte order
 };
 
 // Printers → "Find Printers…": lists the print queues, serial ports, USB

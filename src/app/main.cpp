@@ -1,10 +1,13 @@
 #include "app/application.h"
 #include "app/file_dialogs.h"
 #include "app/main_form.h"
+#include "app/main_window.h"
 #include "app/message_box.h"
 #include "app/start_options.h"
 #include "app/transfer_progress.h"
 #include "channels/client_socket.h"
+
+#include <QStandardPaths>
 
 int main(int argc, char **argv) {
   QStringList arguments;
@@ -24,9 +27,13 @@ int main(int argc, char **argv) {
     pellicar::FormServices services;
     services.boxes = &boxes;
     services.fileDialogs = &fileDialogs;
-    pellicar::TForm1 form(services);
-    form.move(491, 157);
-    form.show();
+    // Only the list of recent profiles is kept between runs; the controls
+    // start with their defaults every time.
+    const QString recent = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                           QStringLiteral("/pellicar/recent-profiles.ini");
+    pellicar::TMainWindow window(services, recent);
+    window.move(491, 157);
+    window.show();
     status = app.exec();
   }
   // A connection closed with the window still hands what was accepted to

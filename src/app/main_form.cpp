@@ -264,6 +264,8 @@ void TForm1::pgcFunctionChange() {
   refill(ui->cbbWPAType, itemList(kWpaTypeItems), 0);
   refill(ui->cbbENType, itemList(kCipherItems), 1);
   refill(ui->cbbWEPType, itemList(kWepTypeItems), 0);
+  if (OnListsRefilled)
+    OnListsRefilled();
 }
 
 void TForm1::tmr1Timer() { SetStatusText(ClockText(services_.now())); }
@@ -451,14 +453,16 @@ ChannelState TForm1::ActiveChannels() const {
   return {ui->rgPort->ItemIndex() == 0, SerialOpen, TcpConnected};
 }
 
-void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
+DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
   const ChannelState state = ActiveChannels();
   if (state.spoolerSelected)
     BeginSpoolerAction();
   ChannelSinks sinks(*this);
-  SetStatusText(OutcomeText(DispatchCommands(state, sinks, sequences)));
+  const DispatchOutcome outcome = DispatchCommands(state, sinks, sequences);
+  SetStatusText(OutcomeText(outcome));
   ReportUnsettledJobs();
   AskPrinterState();
+  return outcome;
 }
 
 namespace {

@@ -76,6 +76,9 @@ public:
   // Printer → "Printer Status" and "Find Printers…", for the menu bar.
   QAction *PrinterStatusAction() const { return actPrinterStatus_; }
   QAction *FindPrintersAction() const { return actFindPrinters_; }
+  // Runs after each change of tab has refilled the speed, WPA type, cipher
+  // and WEP type lists, so that an open profile can put its values back.
+  std::function<void()> OnListsRefilled;
 
 protected:
   // While a transfer runs, asks whether to abandon it; "No" keeps the
@@ -83,6 +86,9 @@ protected:
   void closeEvent(QCloseEvent *event) override;
 
 private:
+  // Reads and fills every control for profiles, and sends them.
+  friend class TProfileControls;
+
   void FormCreate();
   void FormDestroy();
   void pgcFunctionChange();
@@ -145,9 +151,9 @@ private:
   // Shows the refusals of a logo-set change and keeps the list box in step.
   void ApplyLogoChange(const LogoSet::Change &change);
 
-  // Sends the sequences of one action on the active channels and writes the
-  // outcome into the status panel.
-  void Dispatch(const std::vector<CommandSequence> &sequences);
+  // Sends the sequences of one action on the active channels, writes the
+  // outcome into the status panel and returns it.
+  DispatchOutcome Dispatch(const std::vector<CommandSequence> &sequences);
   // Starts the time allowance of one action's spooler jobs; afterwards,
   // ReportUnsettledJobs shows in one error box the jobs reported failed that
   // the print server may still hold.

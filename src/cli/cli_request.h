@@ -44,6 +44,13 @@ struct CliJob {
   bool json = false;   // Status: one JSON object instead of lines
   int waitReadyMs = 0; // WaitReady, and a Stream with --wait-ready (0: no wait)
   DiscoverJob discover;
+  // apply: the profile's sections, in order; each takes the next `count`
+  // of `sequences`. Empty for every other command.
+  struct Section {
+    QString name;
+    int count = 0;
+  };
+  std::vector<Section> sections;
 };
 
 // The whole command line.

@@ -6,6 +6,7 @@
 #include "cli/discover_command.h"
 #include "cli/file_delivery.h"
 #include "cli/print_delivery.h"
+#include "cli/profile_commands.h"
 #include "cli/queue_delivery.h"
 #include "cli/read_back_runner.h"
 #include "cli/serial_delivery.h"
@@ -89,11 +90,34 @@ PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
   return target;
 }
 
+// apply over a channel: all sections as one job on one connection, then a
+// line per section with what the channel confirmed. The lines go to
+// standard output, or to standard error when standard output carries the
+// bytes (--output -).
+void DeliverSections(const CliRequest &request) {
+  const CliJob &job = request.job;
+  const bool bytesOnOutput = request.channel.kind == ChannelChoice::Kind::Output &&
+                             request.channel.target == QLatin1String("-");
+  const StandardStream stream = bytesOnOutput ? StandardStream::Error : StandardStream::Output;
+  try {
+    MakeDelivery(request)->Deliver(job);
+  } catch (const ESendFailed &e) {
+    WriteStandard(stream, SectionOutcomes(job, true, e.confirmedSequences()).toUtf8());
+    throw;
+  }
+  if (!WriteStandard(stream, SectionOutcomes(job, false, -1).toUtf8()))
+    throw ESendFailed(QLatin1String(kStandardOutputFailed));
+}
+
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
   if (job.kind == CliJob::Kind::Discover)
     return RunDiscover(job);
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  if (!job.sections.empty() && !dryRun) {
+    DeliverSections(request);
+    return ExitStatus::Sent;
+  }
   TReadBackRunner readBack(LinkTarget(request.channel), request.timeoutMs);
   if (job.kind == CliJob::Kind::Status && !dryRun)
     return readBack.Status(job.json);

@@ -157,6 +157,15 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
                           .arg(request.job.command),
                       request.job.command);
   CheckReadBack(request);
+  // The window refuses the serial port for the logo download; a profile's
+  // logos are refused before anything of the profile is sent.
+  if (request.channel.kind == ChannelChoice::Kind::Serial)
+    for (const CliJob::Section &section : request.job.sections)
+      if (section.name == QLatin1String("logos"))
+        throw EUsageError(QStringLiteral("Can not Use COM Port ! The profile's logos go over "
+                                         "--tcp, --device, --queue or --output; leave them out "
+                                         "with --only"),
+                          request.job.command);
   return request;
 }
 

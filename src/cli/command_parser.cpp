@@ -2,6 +2,7 @@
 
 #include "cli/cli_errors.h"
 #include "cli/discover_command.h"
+#include "cli/profile_commands.h"
 #include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
 #include "commands/base_commands.h"
@@ -462,6 +463,10 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseWaitReady(args);
   if (command == QLatin1String("discover"))
     return ParseDiscover(args);
+  if (command == QLatin1String("apply"))
+    return ParseApply(args);
+  if (command == QLatin1String("profile"))
+    return ParseProfileCommand(args);
   throw EUsageError(QStringLiteral("unknown command '%1'").arg(command));
 }
 

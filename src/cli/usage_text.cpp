@@ -139,6 +139,29 @@ Exit status: 0 the printer is ready to print (online, cover closed, paper
 not out, no error), 3 it answered but is not ready, 1 no trusted answer
 (none within --timeout, wrong fixed bits, or the channel failed).
 )"},
+    {"apply", R"(Usage: pellicar-cli [CHANNEL] apply PROFILE [--only SECTION,...]
+
+Sends a profile (a printer's set-up as a JSON file, see docs/profile.md)
+section by section in this order: base, blackMark, wifi, logos, speed,
+mac, ip (the address last, since the printer may take it at once). Each
+section sends exactly what its single command sends for the same values.
+The whole profile is checked first; a value the window would refuse stops
+it, naming its JSON path, and nothing is sent.
+
+Without a channel it prints every sequence as the single commands' dry
+runs do. With a channel it sends them all over one connection (one job
+per sequence on a print queue) and prints one line per section with its
+outcome: sent, failed, or not confirmed.
+
+  --only SECTION,...    send only these sections (ethernet stands for
+                        speed, mac and ip)
+)"},
+    {"profile", R"(Usage: pellicar-cli profile check PROFILE
+
+Reads and checks a profile as 'apply' does, and says which sections it
+would send. Sends nothing. Exit status 0 when it is good, 2 when not (the
+message names the JSON path and the reason).
+)"},
     {"wait-ready", R"(Usage: pellicar-cli [CHANNEL] wait-ready [--within SECONDS]
 
 Asks the printer for its status, as 'status' does, until it answers that
@@ -239,6 +262,10 @@ COMMAND:
   status [--json]       ask the printer whether it is ready, and why not
   wait-ready [--within SECONDS]
                         wait until the printer answers that it is ready
+  apply PROFILE [--only SECTION,...]
+                        send a profile: a printer's whole set-up in a file
+  profile check PROFILE
+                        check a profile only
 
 Other options:
   --timeout SECONDS     the longest wait for the printer, the print server

@@ -27,8 +27,9 @@ TEST(CliUsageTest, HelpForTheToolAndEachCommand) {
   EXPECT_TRUE(tool.outText().startsWith(QStringLiteral("Usage: pellicar-cli")))
       << tool.out.toStdString();
   EXPECT_TRUE(tool.err.isEmpty());
-  for (const char *command : {"base", "selftest", "ip", "mac", "speed", "wifi", "blackmark", "logo",
-                              "firmware", "check-firmware", "list", "status", "wait-ready"}) {
+  for (const char *command :
+       {"base", "selftest", "ip", "mac", "speed", "wifi", "blackmark", "logo", "firmware",
+        "check-firmware", "list", "status", "wait-ready", "apply", "profile"}) {
     SCOPED_TRACE(command);
     const CliResult help = RunCliProcess({QString::fromLatin1(command), QStringLiteral("--help")});
     EXPECT_EQ(help.exitCode, 0) << ::testing::PrintToString(help);

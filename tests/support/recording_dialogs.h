@@ -44,8 +44,9 @@ public:
   std::function<void(const MessageBoxRequest &)> onShow;
 };
 
-// File dialogs that answer from a queue of file names ("" is a cancel; an
-// empty queue cancels too) and record each request.
+// File dialogs (open and save alike) that answer from a queue of file
+// names ("" is a cancel; an empty queue cancels too) and record each
+// request.
 class ScriptedFileDialogs final : public FileDialogs {
 public:
   QString OpenFile(QWidget *, const FileDialogRequest &request) override {
@@ -55,6 +56,9 @@ public:
     const QString file = nextFiles.front();
     nextFiles.pop_front();
     return file;
+  }
+  QString SaveFile(QWidget *owner, const FileDialogRequest &request) override {
+    return OpenFile(owner, request);
   }
 
   QList<FileDialogRequest> requests;
