@@ -742,6 +742,13 @@ void TForm1::cm1SendDataDiscarded(TComm &, quint64 byteCount) {
 void TForm1::AskPrinterState(TPrinterStateIndicator::Done done) {
   if (!services_.askPrinterState && !done)
     return;
+  // A question queued behind a long transfer would wait for all of it and
+  // time out; the transfer's end asks instead.
+  if (TcpConnected && clntsckt1->Socket().StreamSending()) {
+    if (done)
+      done({false, QStringLiteral("a transfer is under way; ask again once it has ended")});
+    return;
+  }
   TStatusAsk::Send send;
   if (TcpConnected)
     send = [this](const QByteArray &bytes) {
