@@ -2,6 +2,7 @@
 //
 //   pellicar-screenshot OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer]
 //                       [click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer]
+//                       [find=RANGE:PORT]
 //
 // TAB is the index of the tab to show (0 = Base). With connect=, the window
 // is switched to "Ethernet ：", the address and port are typed in and
@@ -12,17 +13,21 @@
 // file of MIB MiB, presses "Update", answers the warning with OK, and takes
 // the picture while the progress bar is under way. profile= opens a profile
 // as "Open Profile…" does; menu= opens that menu of the menu bar and
-// pictures the screen around the window, menu included. Meant to run under
+// pictures the screen around the window, menu included. find= opens
+// Printer → "Find Printers…", types the range and port, presses "Find" and
+// pictures the dialog once the search has ended. Meant to run under
 // a real display server (xvfb-run), against a printer on loopback only.
 
 #include "app/application.h"
 #include "app/file_dialogs.h"
+#include "app/find_printers_dialog.h"
 #include "app/main_form.h"
 #include "app/main_window.h"
 #include "app/menu_bar.h"
 #include "app/message_box.h"
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -130,7 +135,8 @@ int main(int argc, char **argv) {
   if (argc < 2) {
     std::fprintf(stderr,
                  "usage: %s OUT.png [TAB] [connect=ADDRESS:PORT | slow-printer] "
-                 "[click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer]\n",
+                 "[click=BUTTON]... [upload=MIB] [profile=FILE] [menu=File|Printer] "
+                 "[find=RANGE:PORT]\n",
                  argv[0]);
     return 2;
   }
@@ -140,6 +146,7 @@ int main(int argc, char **argv) {
   int uploadMiB = 0;
   QString profile;
   QString menu;
+  QString findRange;
   for (int i = 3; i < argc; ++i) {
     const QString arg = QString::fromLocal8Bit(argv[i]);
     if (arg.startsWith(QLatin1String("connect=")))
@@ -154,6 +161,8 @@ int main(int argc, char **argv) {
       profile = arg.mid(8);
     else if (arg.startsWith(QLatin1String("menu=")))
       menu = arg.mid(5);
+    else if (arg.startsWith(QLatin1String("find=")))
+      findRange = arg.mid(5);
   }
 
   pellicar::QtMessageBoxes realBoxes;
@@ -234,9 +243,30 @@ int main(int argc, char **argv) {
     if (open != nullptr)
       window.Menu().setActiveAction(open->menuAction());
   });
-  // An upload is pictured once its bar is well under way; anything else
-  // when the window has settled.
-  if (uploadMiB > 0) {
+  // An upload is pictured once its bar is well under way, a search once
+  // it has ended; anything else when the window has settled.
+  if (!findRange.isEmpty()) {
+    QTimer::singleShot(400, &form, [&] {
+      form.FindPrintersAction()->trigger();
+      auto *dialog = form.findChild<pellicar::TFindPrintersDialog *>();
+      if (dialog == nullptr) {
+        app.quit();
+        return;
+      }
+      dialog->findChild<QLineEdit *>(QStringLiteral("edtFindRange"))
+          ->setText(findRange.section(QLatin1Char(':'), 0, 0));
+      dialog->findChild<QLineEdit *>(QStringLiteral("edtFindPort"))
+          ->setText(findRange.section(QLatin1Char(':'), 1));
+      QObject::connect(dialog, &pellicar::TFindPrintersDialog::FindEnded, dialog, [&, dialog] {
+        QTimer::singleShot(200, dialog, [&, dialog] {
+          status = dialog->grab().save(out) ? 0 : 1;
+          app.quit();
+        });
+      });
+      dialog->Find();
+    });
+    QTimer::singleShot(30000, &form, [&] { app.quit(); });
+  } else if (uploadMiB > 0) {
     auto *bar = form.findChild<QProgressBar *>(QStringLiteral("statAllTransfer"));
     QObject::connect(&watch, &QTimer::timeout, [&] {
       if (bar != nullptr && bar->isVisible() && bar->value() * 5 >= bar->maximum() * 2)

@@ -3,6 +3,7 @@
 #include "app/error_handler.h"
 #include "app/file_dialogs.h"
 #include "app/logo_preview.h"
+#include "app/find_printers_dialog.h"
 #include "app/message_box.h"
 #include "channels/spooler_channel.h"
 #include "commands/base_commands.h"
@@ -11,11 +12,14 @@
 #include "commands/ethernet_commands.h"
 #include "commands/integer_field.h"
 #include "commands/wifi_commands.h"
+#include "discovery/address_range.h"
+#include "logo/logo_picture.h"
 #include "platform/printer_list.h"
 #include "platform/serial_port_list.h"
 #include "platform/spooler.h"
 #include "ui_main_form.h"
 
+#include <QAction>
 #include <QBuffer>
 #include <QCloseEvent>
 #include <QDeadlineTimer>
@@ -91,6 +95,18 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   clntsckt1->OnError = [this](TCustomWinSocket &socket, TErrorEvent kind, int &code) {
     Guarded(*services_.boxes, this, [&] { clntsckt1Error(socket, kind, code); });
   };
+  // The printer's answers to status questions; other bytes it sends are
+  // read and dropped, so that none is taken for a later answer.
+  clntsckt1->OnRead = [this](TCustomWinSocket &socket) {
+    Guarded(*services_.boxes, this, [&] {
+      QByteArray bytes;
+      socket.ReceiveBytes(bytes);
+      printerState_->Take(bytes);
+    });
+  };
+  cm1->OnReceiveData = [this](TComm &, const char *buffer, quint16 length) {
+    Guarded(*services_.boxes, this, [&] { printerState_->Take(QByteArray(buffer, length)); });
+  };
   clntsckt1->SetExceptionHandler(
       [this](std::exception_ptr error) { HandleException(*services_.boxes, this, error); });
 
@@ -103,6 +119,16 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   statusPanel_->setObjectName(QStringLiteral("statAllPanel0"));
   ui->statAll->addWidget(statusPanel_, 1);
   transfer_ = std::make_unique<TTransferProgress>(ui->statAll);
+  printerState_ = new TPrinterStateIndicator(ui->statAll);
+  ui->statAll->addPermanentWidget(printerState_);
+  actPrinterStatus_ = new QAction(QStringLiteral("Printer Status"), this);
+  actPrinterStatus_->setObjectName(QStringLiteral("actPrinterStatus"));
+  connect(actPrinterStatus_, &QAction::triggered, this,
+          [this] { RunGuarded(&TForm1::actPrinterStatusClick); });
+  actFindPrinters_ = new QAction(QStringLiteral("Find Printers…"), this);
+  actFindPrinters_->setObjectName(QStringLiteral("actFindPrinters"));
+  connect(actFindPrinters_, &QAction::triggered, this,
+          [this] { RunGuarded(&TForm1::actFindPrintersClick); });
   TCustomWinSocket *socket = &clntsckt1->Socket();
   connect(socket, &TCustomWinSocket::StreamAcknowledged, this,
           [this](qint64 acknowledged, qint64 total) {
@@ -160,6 +186,7 @@ TForm1::~TForm1() {
   // The components raise no events into a window being destroyed.
   cm1->OnRequestHangup = nullptr;
   cm1->OnSendDataDiscarded = nullptr;
+  cm1->OnReceiveData = nullptr;
   *static_cast<TSocketEvents *>(clntsckt1.get()) = TSocketEvents();
   clntsckt1->Socket().disconnect(this);
 }
@@ -217,6 +244,7 @@ void TForm1::FormCreate() {
 
   refill(ui->cbbDesity, itemList(kDensityItems), 0);
   refill(ui->cbbCHS, itemList(kCharsPerLineItems), 0);
+  ShowPortState();
 }
 
 void TForm1::FormDestroy() {
@@ -432,6 +460,7 @@ DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences) 
   const DispatchOutcome outcome = DispatchCommands(state, sinks, sequences);
   SetStatusText(OutcomeText(outcome));
   ReportUnsettledJobs();
+  AskPrinterState();
   return outcome;
 }
 
@@ -606,6 +635,7 @@ void TForm1::clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64
   const StreamAction action = transfer_->Action();
   const int stalledMs = transfer_->StalledMs();
   transfer_->End();
+  AskPrinterState();
   if (delivered) {
     SetStatusText(OutcomeText(DispatchOutcome::Complete));
     if (action.confirmsWithBox)
@@ -641,6 +671,7 @@ void TForm1::rgPortClick() {
     ui->btnConnect->setText(QStringLiteral("Connect"));
   }
   ui->btnConnect->setEnabled(item == 2);
+  ShowPortState();
 }
 
 void TForm1::btnOpenCOMClick() {
@@ -651,10 +682,12 @@ void TForm1::btnOpenCOMClick() {
     cm1->OpenPort();
     SerialOpen = true;
     ui->btnOpenCOM->setText(QStringLiteral("Close"));
+    AskPrinterState();
   } else {
     cm1->ClosePort();
     SerialOpen = false;
     ui->btnOpenCOM->setText(QStringLiteral("Open"));
+    ShowPortState();
   }
 }
 
@@ -672,6 +705,7 @@ void TForm1::btnConnectClick() {
     clntsckt1->SetActive(false);
     ui->btnConnect->setText(QStringLiteral("Connect"));
     TcpConnected = false;
+    ShowPortState();
   }
 }
 
@@ -682,6 +716,7 @@ void TForm1::clntsckt1Connecting(TCustomWinSocket &) {
 void TForm1::clntsckt1Connect(TCustomWinSocket &) {
   ui->btnConnect->setText(QStringLiteral("Disconnect"));
   TcpConnected = true;
+  AskPrinterState();
 }
 
 // The printer closed the connection, or a failed send closed it: the
@@ -689,6 +724,7 @@ void TForm1::clntsckt1Connect(TCustomWinSocket &) {
 void TForm1::clntsckt1Disconnect(TCustomWinSocket &) {
   TcpConnected = false;
   ui->btnConnect->setText(QStringLiteral("Connect"));
+  ShowPortState();
 }
 
 void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent, int &errorCode) {
@@ -710,6 +746,7 @@ void TForm1::cm1RequestHangup(TComm &) {
   cm1->ClosePort();
   SerialOpen = false;
   ui->btnOpenCOM->setText(QStringLiteral("Open"));
+  ShowPortState();
   ShowBox(QStringLiteral("Serial Port Error"), QStringLiteral("Error"), MsgIcon::Error);
 }
 
@@ -721,6 +758,102 @@ void TForm1::cm1SendDataDiscarded(TComm &, quint64 byteCount) {
                          "port before it closed.")
               .arg(TTransferProgress::Count(qint64(byteCount))),
           QStringLiteral("Error"), MsgIcon::Error);
+}
+
+// ---- the printer's state, and finding printers ----
+
+void TForm1::AskPrinterState(TPrinterStateIndicator::Done done) {
+  if (!services_.askPrinterState && !done)
+    return;
+  // A question queued behind a long transfer would wait for all of it and
+  // time out; the transfer's end asks instead.
+  if (TcpConnected && clntsckt1->Socket().StreamSending()) {
+    if (done)
+      done({false, QStringLiteral("a transfer is under way; ask again once it has ended")});
+    return;
+  }
+  TStatusAsk::Send send;
+  if (TcpConnected)
+    send = [this](const QByteArray &bytes) {
+      return clntsckt1->Socket().SendBytes(bytes.constData(), int(bytes.size())) ==
+             int(bytes.size());
+    };
+  else if (SerialOpen)
+    send = [this](const QByteArray &bytes) { return cm1->SendData(bytes); };
+  if (!send) {
+    ShowPortState();
+    if (done)
+      done({false, OutcomeText(DispatchOutcome::NoChannel)});
+    return;
+  }
+  printerState_->Ask(std::move(send), std::move(done));
+}
+
+void TForm1::ShowPortState() {
+  if (TcpConnected || SerialOpen)
+    return;
+  if (ui->rgPort->ItemIndex() == 0)
+    printerState_->ShowPrintQueue();
+  else
+    printerState_->ShowNotConnected();
+}
+
+void TForm1::actPrinterStatusClick() {
+  const QString caption = QStringLiteral("Printer Status");
+  if (!TcpConnected && !SerialOpen) {
+    ShowBox(ui->rgPort->ItemIndex() == 0 ? printerState_->text()
+                                         : OutcomeText(DispatchOutcome::NoChannel),
+            caption, MsgIcon::Information);
+    return;
+  }
+  AskPrinterState([this, caption](const TPrinterStateIndicator::Outcome &outcome) {
+    if (outcome.answered)
+      ShowBoxLater(outcome.text.trimmed(), caption, MsgIcon::Information);
+    else
+      ShowBoxLater(QStringLiteral("No answer: %1").arg(outcome.text), caption, MsgIcon::Error);
+  });
+}
+
+void TForm1::actFindPrintersClick() {
+  LocalDeviceOptions options;
+  options.devRoot = services_.devRoot;
+  options.sysfsRoot = services_.sysfsRoot;
+  bool ok = false;
+  const uint port = ui->edtETHPort->text().trimmed().toUInt(&ok);
+  auto *dialog = new TFindPrintersDialog(Slash24Of(ui->edtETHIP->text()),
+                                         quint16(ok && port <= 65535 ? port : 9100), options, this);
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  connect(dialog, &TFindPrintersDialog::Chosen, this, [this](const FoundPrinter &entry) {
+    Guarded(*services_.boxes, this, [&] { UseFoundPrinter(entry); });
+  });
+  // Window-modal, without a loop of its own: the window's events go on.
+  dialog->open();
+}
+
+void TForm1::UseFoundPrinter(const FoundPrinter &entry) {
+  auto choose = [](QComboBox *list, const QString &text) {
+    if (list->findText(text) < 0)
+      list->addItem(text);
+    list->setCurrentIndex(list->findText(text));
+  };
+  int item = 2;
+  if (entry.kind == FoundPrinter::Kind::Queue)
+    item = 0;
+  else if (entry.kind == FoundPrinter::Kind::Serial)
+    item = 1;
+  else if (entry.kind != FoundPrinter::Kind::Network)
+    return;
+  // As the user's own choice: what is open closes, the right button wakes.
+  if (ui->rgPort->ItemIndex() != item)
+    ui->rgPort->Item(item)->click();
+  if (item == 0)
+    choose(ui->cbbDriver, entry.name);
+  else if (item == 1)
+    choose(ui->cbbCOM, entry.name);
+  else {
+    ui->edtETHIP->setText(entry.name);
+    ui->edtETHPort->setText(QString::number(entry.port));
+  }
 }
 
 } // namespace pellicar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/message_box.h"
+#include "app/printer_state_indicator.h"
 #include "app/transfer_progress.h"
 #include "channels/client_socket.h"
 #include "channels/comm.h"
@@ -19,6 +20,7 @@
 #include <vector>
 
 class QAbstractButton;
+class QAction;
 class QCloseEvent;
 class QLabel;
 class QTimer;
@@ -31,6 +33,7 @@ namespace pellicar {
 
 class FileDialogs;
 class Spooler;
+struct FoundPrinter;
 
 // What the window needs from outside. The defaults are the real machine;
 // tests replace what they must answer or observe.
@@ -42,6 +45,10 @@ struct FormServices {
   std::shared_ptr<HostResolver> resolver; // null: the system's resolver
   TSerialDeviceOpener serialOpener;       // empty: the machine's serial devices
   QString sysfsRoot = QStringLiteral("/sys");
+  QString devRoot = QStringLiteral("/dev"); // USB printer devices, serial by-id names
+  // Ask the printer's state after a port opens and after each action over
+  // TCP or serial. Tests of the exact bytes an action sends turn it off.
+  bool askPrinterState = true;
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
 
@@ -66,6 +73,9 @@ public:
   // The clock's text for a moment: "yyyy-mm-dd hh:mm:ss".
   static QString ClockText(const QDateTime &moment);
 
+  // Printer → "Printer Status" and "Find Printers…", for the menu bar.
+  QAction *PrinterStatusAction() const { return actPrinterStatus_; }
+  QAction *FindPrintersAction() const { return actFindPrinters_; }
   // Runs after each change of tab has refilled the speed, WPA type, cipher
   // and WEP type lists, so that an open profile can put its values back.
   std::function<void()> OnListsRefilled;
@@ -124,6 +134,16 @@ private:
   void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total, bool exact);
   void clntsckt1CloseFinished(qint64 undelivered);
 
+  // The printer's state: asked over the open serial port or TCP
+  // connection, shown at the right of the status bar.
+  void AskPrinterState(TPrinterStateIndicator::Done done = {});
+  // The indicator's text while no printer can be asked.
+  void ShowPortState();
+  void actPrinterStatusClick();
+  void actFindPrintersClick();
+  // Selects the found printer's "Port" item and fills its parameters.
+  void UseFoundPrinter(const FoundPrinter &entry);
+
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer
   // list, or none.
@@ -169,6 +189,9 @@ private:
   std::unique_ptr<TClientSocket> clntsckt1;
   QLabel *statusPanel_ = nullptr;
   std::unique_ptr<TTransferProgress> transfer_;
+  TPrinterStateIndicator *printerState_ = nullptr;
+  QAction *actPrinterStatus_ = nullptr;
+  QAction *actFindPrinters_ = nullptr;
   QTimer *tmr1 = nullptr;
 
   // Logo storage and firmware state.

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLayout>
+#include <QMenu>
 #include <QSettings>
 
 namespace pellicar {
@@ -45,6 +46,10 @@ TMainWindow::TMainWindow(FormServices services, QString recentFile, QWidget *par
   connect(menu_->SaveProfile(), &QAction::triggered, this, guarded(&TMainWindow::SaveProfileClick));
   connect(menu_->SendProfile(), &QAction::triggered, this, guarded(&TMainWindow::SendProfileClick));
   connect(menu_->Quit(), &QAction::triggered, this, &QWidget::close);
+  // The form's own printer actions: its state now, and finding printers.
+  menu_->PrinterMenu()->addSeparator();
+  menu_->PrinterMenu()->addAction(form_->PrinterStatusAction());
+  menu_->PrinterMenu()->addAction(form_->FindPrintersAction());
 
   if (!recentFile_.isEmpty())
     recent_ = QSettings(recentFile_, QSettings::IniFormat).value(kRecentKey).toStringList();

@@ -16,7 +16,8 @@ class TProfileControls;
 // The program's top-level window: the menu bar above the main form, whose
 // 432 × 450 area keeps every control where it stands. It carries the
 // form's title and icon and asks the form before it closes. The File menu
-// opens and saves profiles, the Printer menu sends the open one. Main
+// opens and saves profiles; the Printer menu sends the open one, asks the
+// printer's state ("Printer Status") and finds printers ("Find Printers…"). Main
 // thread only.
 class TMainWindow : public QMainWindow {
 public:

@@ -722,4 +722,23 @@ void TCustomWinSocket::FailSend(quint64 attempt, int error, bool stream) {
     throw ESocketError::ApiError(code, QStringLiteral("send"));
 }
 
+qsizetype TCustomWinSocket::ReceiveBytes(QByteArray &into) {
+  if (!socket_ || !connected_)
+    return 0;
+  qsizetype total = 0;
+  char buffer[1024];
+  // Bounded per call: a printer that keeps talking is read again at its
+  // next report, and the window stays responsive meanwhile.
+  for (int i = 0; i < 64; ++i) {
+    TcpInput input = TcpInput::Open;
+    int error = 0;
+    const qint64 count = socket_->Receive(buffer, sizeof buffer, input, error);
+    into.append(buffer, count);
+    total += count;
+    if (count == 0 || input != TcpInput::Open)
+      break;
+  }
+  return total;
+}
+
 } // namespace pellicar

@@ -180,6 +180,11 @@ public:
   // connection and throws EAbort (also when called from the event loop).
   bool BeginStreamSend(std::unique_ptr<QIODevice> &&stream);
 
+  // Appends to `into` what the printer sent and has arrived, without
+  // waiting; returns how many bytes. 0 when not connected. Nothing else
+  // reads what arrives: without this it stays unread (OnRead tells of it).
+  qsizetype ReceiveBytes(QByteArray &into);
+
   // Sends what is waiting, as far as the socket takes it. Returns false when
   // nothing was waiting or there is no connection. Run on every readiness
   // to write; callers rarely need it.

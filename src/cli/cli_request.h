@@ -3,6 +3,7 @@
 #include "commands/command_sequence.h"
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <memory>
 #include <vector>
@@ -21,6 +22,13 @@ struct ChannelChoice {
   int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
 };
 
+// discover: what to scan and where the inventory goes.
+struct DiscoverJob {
+  QStringList ranges; // none: this machine only
+  quint16 port = 9100;
+  QString inventory; // empty: none written
+};
+
 // What a command does.
 struct CliJob {
   enum class Kind {
@@ -30,6 +38,7 @@ struct CliJob {
     Status,    // asks the printer for its status and prints it
     WaitReady, // asks until the printer is ready or `waitReadyMs` ran out
     Fleet,     // apply --targets: sets up many printers (`fleet`)
+    Discover,  // lists the printers this machine reaches (`discover`)
   };
   Kind kind = Kind::Report;
   QString command;   // the command's name, for messages
@@ -38,6 +47,7 @@ struct CliJob {
   std::vector<CommandSequence> sequences;
   bool json = false;   // Status: one JSON object instead of lines
   int waitReadyMs = 0; // WaitReady, and a Stream with --wait-ready (0: no wait)
+  DiscoverJob discover;
   // apply: the profile's sections, in order; each takes the next `count`
   // of `sequences`. Empty for every other command.
   struct Section {

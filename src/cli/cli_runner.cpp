@@ -3,6 +3,7 @@
 #include "cli/cli_errors.h"
 #include "cli/command_line.h"
 #include "cli/device_delivery.h"
+#include "cli/discover_command.h"
 #include "cli/file_delivery.h"
 #include "cli/fleet_command.h"
 #include "cli/fleet_runner.h"
@@ -112,6 +113,8 @@ void DeliverSections(const CliRequest &request) {
 
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
+  if (job.kind == CliJob::Kind::Discover)
+    return RunDiscover(job);
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
   if (job.kind == CliJob::Kind::Fleet)
     return RunFleet(*job.fleet);

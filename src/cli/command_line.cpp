@@ -151,6 +151,9 @@ CliRequest ParseCommandLine(const QStringList &arguments) {
   if (request.job.help)
     return request;
   const bool hasChannel = request.channel.kind != ChannelChoice::Kind::None;
+  if (request.job.kind == CliJob::Kind::Discover && hasChannel)
+    throw EUsageError(QStringLiteral("'discover' finds the printers itself; leave the channel out"),
+                      request.job.command);
   if (request.job.kind == CliJob::Kind::Report && hasChannel)
     throw EUsageError(QStringLiteral("'%1' sends nothing to a printer; leave the channel out")
                           .arg(request.job.command),

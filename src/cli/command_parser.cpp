@@ -2,6 +2,7 @@
 
 #include "cli/cli_errors.h"
 #include "cli/fleet_command.h"
+#include "cli/discover_command.h"
 #include "cli/profile_commands.h"
 #include "cli/read_back_commands.h"
 #include "cli/usage_text.h"
@@ -463,6 +464,8 @@ CliJob ParseCommand(TArgumentReader &args, int timeoutMs) {
     return ParseWaitReady(args);
   if (command == QLatin1String("apply") && args.Follows(QStringLiteral("--targets")))
     return ParseFleetApply(args, timeoutMs);
+  if (command == QLatin1String("discover"))
+    return ParseDiscover(args);
   if (command == QLatin1String("apply"))
     return ParseApply(args);
   if (command == QLatin1String("profile"))

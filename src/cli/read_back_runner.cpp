@@ -2,6 +2,7 @@
 
 #include "channels/status_query.h"
 #include "cli/terminal.h"
+#include "discovery/status_text.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -27,64 +28,6 @@ constexpr int kAskAgainMs = 500;
 // upload (it checks and writes the image first); until then, or until it
 // has been seen going down, its "ready" is the old firmware's.
 constexpr qint64 kRestartGraceMs = 10000;
-
-using Fields = std::vector<std::pair<QString, QString>>;
-
-QString PaperText(PaperState paper) {
-  switch (paper) {
-  case PaperState::NearEnd:
-    return QStringLiteral("near end");
-  case PaperState::Out:
-    return QStringLiteral("out");
-  case PaperState::Ok:
-    break;
-  }
-  return QStringLiteral("ok");
-}
-
-QString ErrorText(PrinterError error) {
-  switch (error) {
-  case PrinterError::Cutter:
-    return QStringLiteral("cutter");
-  case PrinterError::Unrecoverable:
-    return QStringLiteral("unrecoverable");
-  case PrinterError::AutoRecoverable:
-    return QStringLiteral("auto-recoverable");
-  case PrinterError::None:
-    break;
-  }
-  return QStringLiteral("none");
-}
-
-Fields StatusFields(const ReportedStatus &status) {
-  return {
-      {QStringLiteral("online"), status.online ? QStringLiteral("yes") : QStringLiteral("no")},
-      {QStringLiteral("cover"),
-       status.coverOpen ? QStringLiteral("open") : QStringLiteral("closed")},
-      {QStringLiteral("paper"), PaperText(status.paper)},
-      {QStringLiteral("feed button"),
-       status.feedButtonPressed ? QStringLiteral("pressed") : QStringLiteral("released")},
-      {QStringLiteral("error"), ErrorText(status.error)},
-      {QStringLiteral("drawer"),
-       status.drawerOpen ? QStringLiteral("open") : QStringLiteral("closed")},
-  };
-}
-
-// Why a printer that answered is not ready, for messages.
-QString NotReadyReasons(const ReportedStatus &status) {
-  QStringList reasons;
-  if (!status.online)
-    reasons << QStringLiteral("offline");
-  if (status.coverOpen)
-    reasons << QStringLiteral("cover open");
-  if (status.paper == PaperState::Out)
-    reasons << QStringLiteral("paper out");
-  if (status.error != PrinterError::None)
-    reasons << QStringLiteral("%1 error").arg(ErrorText(status.error));
-  else if (status.errorOccurred)
-    reasons << QStringLiteral("an error");
-  return reasons.join(QStringLiteral(", "));
-}
 
 void Print(const QString &text) {
   if (!WriteStandard(StandardStream::Output, text.toUtf8()))
@@ -114,18 +57,14 @@ ExitStatus TReadBackRunner::Status(bool json) {
   } catch (const EPrinterLinkError &e) {
     throw ESendFailed(QStringLiteral("%1: %2").arg(target_.Where(), e.message()));
   }
-  const Fields fields = StatusFields(reading.status);
   if (json) {
     QJsonObject object;
-    for (const auto &[key, value] : fields)
+    for (const auto &[key, value] : StatusFields(reading.status))
       object.insert(key, value);
     Print(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) +
           QLatin1Char('\n'));
   } else {
-    QString lines;
-    for (const auto &[key, value] : fields)
-      lines += QStringLiteral("%1: %2\n").arg(key, value);
-    Print(lines);
+    Print(StatusLines(reading.status));
   }
   return reading.status.Ready() ? ExitStatus::Sent : ExitStatus::NotReady;
 }

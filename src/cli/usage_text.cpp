@@ -213,6 +213,33 @@ through the restart. Asks twice a second; each question is bounded by
 Over --tcp, --serial or --device. Exit status: 0 ready, 1 not ready within
 SECONDS (the message says what the printer last answered or what failed).
 )"},
+    {"discover", R"(Usage: pellicar-cli discover [RANGE...] [--port PORT] [--json]
+                            [--inventory FILE]
+
+Lists what this machine reaches: the print queues with their device URIs
+and states, the serial ports with their /dev/serial/by-id names, and the
+USB printer device files (/dev/usb/lp*), each asked for its status.
+
+With RANGEs (192.168.1.0/24, 10.0.0.10-10.0.0.60 or one address; at most
+4096 addresses together) it also scans the network: an address whose PORT
+accepts a connection and answers DLE EOT 1 with an answer's fixed bits is
+a printer, and is asked for its full status; one that accepts but does not
+answer is listed as "open port, no printer answer". Only the ranges given
+are scanned. Bounds: 256 connections at once, 1 s for a connection, 0.5 s
+for each answer, 30 s for the whole scan.
+
+  --port PORT           the printers' port [9100]
+  --json                one JSON object; its "network" list holds each
+                        address that accepted a connection, with "address",
+                        "port", "printer" and "status" (as 'status --json'
+                        gives it, or null)
+  --inventory FILE      also write the printers found as a CSV with the
+                        header "target" ("tcp:192.168.1.20:9100",
+                        "device:/dev/usb/lp0"), the targets file of 'apply'
+
+Takes no CHANNEL. Exit status: 0 done, 1 the scan's limit ran out first or
+the inventory could not be written, 2 bad usage.
+)"},
     {"list", R"(Usage: pellicar-cli list printers|ports|codepages
 
   printers              the print queues of this machine's print server
@@ -266,6 +293,9 @@ COMMAND:
                         check a firmware file only
   list printers|ports|codepages
                         the print queues, the serial ports or the code pages
+  discover [RANGE...] [--json] [--inventory FILE]
+                        the printers this machine reaches, and those
+                        answering in the network RANGEs
   status [--json]       ask the printer whether it is ready, and why not
   wait-ready [--within SECONDS]
                         wait until the printer answers that it is ready

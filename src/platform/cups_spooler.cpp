@@ -16,6 +16,7 @@
 #include <cups/cups.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace pellicar {
@@ -492,6 +493,68 @@ std::optional<QStringList> QueryInstalledPrinters(int timeoutMs) {
   }
   httpClose(http);
   return names;
+}
+
+std::optional<std::vector<PrintQueueInfo>> QueryPrintQueues(int timeoutMs) {
+  http_t *http = connectToServer(timeoutMs);
+  if (http == nullptr)
+    return std::nullopt;
+  ipp_t *request = ippNewRequest(IPP_OP_CUPS_GET_PRINTERS);
+  static const char *const attributes[] = {"printer-name", "device-uri", "printer-state",
+                                           "printer-is-accepting-jobs", "printer-state-message"};
+  ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                int(std::size(attributes)), nullptr, attributes);
+  ipp_t *response = exchange(http, request, "/");
+  std::optional<std::vector<PrintQueueInfo>> queues;
+  if (response != nullptr) {
+    queues.emplace();
+    // The answer holds one group of attributes per queue; a group ends
+    // where the group tag changes (the separator between two queues).
+    std::optional<PrintQueueInfo> queue;
+    auto finish = [&] {
+      if (queue && !queue->name.isEmpty())
+        queues->push_back(*queue);
+      queue.reset();
+    };
+    for (ipp_attribute_t *attr = ippFirstAttribute(response); attr != nullptr;
+         attr = ippNextAttribute(response)) {
+      const char *name = ippGetName(attr);
+      if (ippGetGroupTag(attr) != IPP_TAG_PRINTER || name == nullptr) {
+        finish();
+        continue;
+      }
+      if (!queue)
+        queue.emplace();
+      const QByteArray key(name);
+      if (key == "printer-name")
+        queue->name = QString::fromUtf8(ippGetString(attr, 0, nullptr));
+      else if (key == "device-uri")
+        queue->deviceUri = QString::fromUtf8(ippGetString(attr, 0, nullptr));
+      else if (key == "printer-state-message")
+        queue->stateMessage = QString::fromUtf8(ippGetString(attr, 0, nullptr));
+      else if (key == "printer-is-accepting-jobs")
+        queue->acceptingJobs = ippGetBoolean(attr, 0) != 0;
+      else if (key == "printer-state") {
+        switch (ippGetInteger(attr, 0)) {
+        case IPP_PSTATE_IDLE:
+          queue->state = PrintQueueInfo::State::Idle;
+          break;
+        case IPP_PSTATE_PROCESSING:
+          queue->state = PrintQueueInfo::State::Printing;
+          break;
+        case IPP_PSTATE_STOPPED:
+          queue->state = PrintQueueInfo::State::Stopped;
+          break;
+        default:
+          break;
+        }
+      }
+    }
+    finish();
+    ippDelete(response);
+  }
+  httpClose(http);
+  return queues;
 }
 
 } // namespace pellicar

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 namespace pellicar {
 
@@ -21,5 +23,20 @@ std::optional<QStringList> QueryInstalledPrinters(int timeoutMs = 500);
 inline QStringList ListInstalledPrinters(int timeoutMs = 500) {
   return QueryInstalledPrinters(timeoutMs).value_or(QStringList());
 }
+
+// A print queue as the print server describes it.
+struct PrintQueueInfo {
+  enum class State { Idle, Printing, Stopped, Unknown };
+  QString name;
+  QString deviceUri; // where the server sends the queue's jobs ("socket://...")
+  State state = State::Unknown;
+  bool acceptingJobs = false;
+  QString stateMessage; // the server's note on the state, often empty
+};
+
+// The print queues with their device URIs and states, as
+// QueryInstalledPrinters, with the same bounds; nothing when no print
+// server answered. Any thread.
+std::optional<std::vector<PrintQueueInfo>> QueryPrintQueues(int timeoutMs = 500);
 
 } // namespace pellicar

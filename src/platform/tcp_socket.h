@@ -80,6 +80,12 @@ public:
   // come (Broken also when there is no socket).
   virtual TcpInput DiscardInput() = 0;
 
+  // Reads what has arrived, up to `size` bytes, without waiting; returns
+  // how many (0: nothing there now). `input` tells whether more may come;
+  // when Broken, `error` says why (0 when there is no socket). After a
+  // read, the next arrival is reported as Readable again.
+  virtual qint64 Receive(char *buffer, qint64 size, TcpInput &input, int &error) = 0;
+
   // Closes the socket now. The peer sees the end of the stream, provided
   // everything it sent was read (DiscardInput) first. Returns 0 or the
   // error of the close; inert afterwards (no more notifications).

@@ -46,6 +46,8 @@ protected:
     services.fileDialogs = &files;
     services.listPrinters = [] { return QStringList{"receipt", "kitchen"}; };
     services.sysfsRoot = sysfs.path();
+    // The printer's log holds what the profile sent, without status questions.
+    services.askPrinterState = false;
     return std::make_unique<TMainWindow>(services, folder.filePath("recent.ini"));
   }
 

@@ -37,6 +37,7 @@ protected:
       services.spooler = spooler;
       services.resolver = resolver;
       services.serialOpener = serialOpener;
+      services.askPrinterState = askPrinterState;
       form_ = std::make_unique<TForm1>(services);
     }
     return *form_;
@@ -108,6 +109,9 @@ protected:
   Spooler *spooler = nullptr;
   std::shared_ptr<HostResolver> resolver;
   TSerialDeviceOpener serialOpener;
+  // Off: the tests of what an action sends see its bytes alone, without
+  // the status questions that follow it.
+  bool askPrinterState = false;
   std::unique_ptr<TForm1> form_;
 };
 
