@@ -11,6 +11,7 @@
 #include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
+#include "platform/path_kind.h"
 
 #include <QStringDecoder>
 
@@ -88,9 +89,27 @@ PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
   return target;
 }
 
+// A --serial or --device path of a kind that channel cannot use is bad
+// input: said before anything is opened, with what the path is.
+void CheckChannelPath(const ChannelChoice &channel) {
+  const bool serial = channel.kind == ChannelChoice::Kind::Serial;
+  if (!serial && channel.kind != ChannelChoice::Kind::Device)
+    return;
+  const PathInfo info = ClassifyPath(channel.target);
+  if (info.kind == PathKind::Missing || info.kind == PathKind::Terminal ||
+      (!serial && info.kind == PathKind::CharacterDevice))
+    return;
+  throw EBadInput(
+      serial ? QStringLiteral("%1 is %2, not a serial port").arg(channel.target, DescribePath(info))
+             : QStringLiteral("%1 is %2, not a device (--device takes a printer's "
+                              "device file, such as /dev/usb/lp0)")
+                   .arg(channel.target, DescribePath(info)));
+}
+
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  CheckChannelPath(request.channel);
   TReadBackRunner readBack(LinkTarget(request.channel), request.timeoutMs);
   if (job.kind == CliJob::Kind::Status && !dryRun)
     return readBack.Status(job.json);
