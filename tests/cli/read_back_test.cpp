@@ -342,8 +342,8 @@ TEST_F(CliReadBackTest, DeviceChannelWritesEverythingInOrder) {
   const QString plain = folder.filePath(QStringLiteral("plain.bin"));
   ASSERT_TRUE(WriteFileBytes(plain, "x"));
   result = RunCliProcess(QStringList{QStringLiteral("--device"), plain} + base);
-  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.errText().contains(plain + QStringLiteral(": not a device")))
+  EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(plain + QStringLiteral(" is a regular file, not a device")))
       << result.err.toStdString();
 
   // Character devices that are not terminals: one that takes everything
