@@ -130,8 +130,9 @@ Asks the printer for its status with the four standard real-time requests
   --json                one JSON object with the same keys and values
 
 Over --tcp, --serial or --device; a print queue and --output cannot carry
-the answers back. Without a CHANNEL the four requests are printed. Each
-answer is waited for at most --timeout seconds. Bytes the printer sends
+the answers back. Without a CHANNEL the four requests are printed. The
+whole exchange, all four answers, takes at most --timeout seconds. Bytes
+the printer sends
 unasked (automatic status, XON/XOFF) are read past; an answer whose fixed
 bits are wrong is not trusted.
 
@@ -145,10 +146,10 @@ Asks the printer for its status, as 'status' does, until it answers that
 it is ready, and prints how long that took ("ready after 4.5 s"). A
 printer that restarts drops the connection: each question goes over a
 new connection (or opens the port or device anew), so the wait goes on
-through the restart. Asks twice a second; each question is bounded by
---timeout.
+through the restart. Asks twice a second; each status exchange is
+bounded by --timeout, and all of them together by --within.
 
-  --within SECONDS      give up after this long [120]
+  --within SECONDS      give up after this long, and not before [120]
 
 Over --tcp, --serial or --device. Exit status: 0 ready, 1 not ready within
 SECONDS (the message says what the printer last answered or what failed).
