@@ -1,7 +1,10 @@
 #include "app/main_form.h"
 
+#include "app/error_details.h"
 #include "app/error_handler.h"
+#include "app/field_labels.h"
 #include "app/file_dialogs.h"
+#include "app/help_viewer.h"
 #include "app/message_box.h"
 #include "channels/spooler_channel.h"
 #include "commands/base_commands.h"
@@ -146,6 +149,8 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   Bind(ui->btnUpdateFW, &TForm1::btnUpdateFWClick);
   Bind(ui->btnOpenCOM, &TForm1::btnOpenCOMClick);
   Bind(ui->btnConnect, &TForm1::btnConnectClick);
+  connect(ui->btnHelp, &QAbstractButton::clicked, this,
+          [this] { Guarded(*services_.boxes, this, [this] { ShowManual(this); }); });
 
   RunGuarded(&TForm1::FormCreate);
   tmr1->start();
@@ -242,8 +247,8 @@ void TForm1::pgcFunctionChange() {
 void TForm1::tmr1Timer() { SetStatusText(ClockText(services_.now())); }
 
 MsgResult TForm1::ShowBox(const QString &text, const QString &caption, MsgIcon icon,
-                          MsgButtons buttons, MsgModality modality) {
-  return services_.boxes->Show(this, {text, caption, icon, buttons, modality});
+                          MsgButtons buttons, MsgModality modality, const QString &detail) {
+  return services_.boxes->Show(this, {text, caption, icon, buttons, modality, detail});
 }
 
 // ---- Base tab ----
@@ -272,6 +277,7 @@ void TForm1::btnIPSetClick() {
   IpAddressFields fields;
   fields.texts = {ui->edtIPAD1->text(), ui->edtIPAD2->text(), ui->edtIPAD3->text(),
                   ui->edtIPAD4->text()};
+  CheckIntegerFields(FieldRow(ui->lblIP->text(), {fields.texts.begin(), fields.texts.end()}, 1, 4));
   Dispatch({BuildSetIp(fields)});
 }
 
@@ -279,6 +285,9 @@ void TForm1::btnMACSetClick() {
   MacAddressFields fields;
   fields.texts = {ui->edtMAC1->text(), ui->edtMAC2->text(), ui->edtMAC3->text(),
                   ui->edtMAC4->text(), ui->edtMAC5->text()};
+  // The first box of six is fixed; the five after it are typed.
+  CheckIntegerFields(
+      FieldRow(ui->lblMAC->text(), {fields.texts.begin(), fields.texts.end()}, 2, 6));
   Dispatch({BuildSetMac(fields)});
 }
 
@@ -313,18 +322,22 @@ void TForm1::btnUseBMClick() { Dispatch({BuildEnableBlackMark()}); }
 void TForm1::btnUnuseBMClick() { Dispatch({BuildDisableBlackMark()}); }
 
 void TForm1::btnBMLengthClick() {
+  CheckIntegerFields({{ui->lblBMLength->text(), ui->edtBMLength->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Pitch, ui->edtBMLength->text())});
 }
 
 void TForm1::btnBMWidthClick() {
+  CheckIntegerFields({{ui->lblBMWidth->text(), ui->edtBMWidth->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Width, ui->edtBMWidth->text())});
 }
 
 void TForm1::btnBMStartAtClick() {
+  CheckIntegerFields({{ui->lblBMStartAt->text(), ui->edtBMStartAt->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::PrintAfter, ui->edtBMStartAt->text())});
 }
 
 void TForm1::btnBMCutAtClick() {
+  CheckIntegerFields({{ui->lblBMCutAt->text(), ui->edtBMCutAt->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::CutAfter, ui->edtBMCutAt->text())});
 }
 
@@ -386,7 +399,8 @@ void TForm1::btnChoseFWClick() {
     ui->edtFirmwareFile->setText(picked);
   const FirmwareStep step = firmware_.Choose(ui->edtFirmwareFile->text());
   if (step.ShowsError())
-    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error, MsgButtons::Ok, MsgModality::Owner,
+            FirmwareDetail(ui->edtFirmwareFile->text(), step.verdict));
   if (step.clearEdit)
     ui->edtFirmwareFile->clear();
 }
@@ -403,17 +417,50 @@ public:
   explicit ChannelSinks(TForm1 &form) : form_(form), printer_(form.SelectedPrinter()) {}
 
   bool SpoolerSend(const CommandSequence &s) override {
-    return SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size();
+    if (SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size())
+      return true;
+    failures_ << SendFailureDetail(
+        QStringLiteral("Driver："), printer_,
+        printer_.isEmpty() ? NoQueueCause(form_.ui->cbbDriver->count())
+                           : Or(form_.spooler_->LastError(),
+                                QStringLiteral("the print server did not take the job")));
+    return false;
   }
-  bool SerialSend(const CommandSequence &s) override { return form_.cm1->SendData(s.bytes); }
+  bool SerialSend(const CommandSequence &s) override {
+    if (form_.cm1->SendData(s.bytes))
+      return true;
+    failures_ << SendFailureDetail(QStringLiteral("COM Port："), form_.cm1->CommName(),
+                                   QStringLiteral("the port did not take the commands (it was "
+                                                  "closed, or its queue is full)"));
+    return false;
+  }
   bool TcpSend(const CommandSequence &s) override {
-    return form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
-           s.bytes.size();
+    if (form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
+        s.bytes.size())
+      return true;
+    failures_ << SendFailureDetail(
+        QStringLiteral("Ethernet ："),
+        QStringLiteral("%1:%2").arg(form_.clntsckt1->Host()).arg(form_.clntsckt1->Port()),
+        QStringLiteral("the connection did not take the commands (it broke or was closed)"));
+    return false;
   }
 
+  // One line per channel that failed, naming it and the cause.
+  const QStringList &Failures() const { return failures_; }
+
 private:
+  static QString Or(const QString &text, const QString &otherwise) {
+    return text.isEmpty() ? otherwise : text;
+  }
+  static QString NoQueueCause(int queues) {
+    return queues == 0 ? QStringLiteral("no print queue is installed on this computer, so "
+                                        "there is none to send to")
+                       : QStringLiteral("no print queue is chosen in the list");
+  }
+
   TForm1 &form_;
   QString printer_;
+  QStringList failures_;
 };
 
 QString TForm1::SelectedPrinter() const {
@@ -429,8 +476,14 @@ void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
   if (state.spoolerSelected)
     BeginSpoolerAction();
   ChannelSinks sinks(*this);
-  SetStatusText(OutcomeText(DispatchCommands(state, sinks, sequences)));
+  const DispatchOutcome outcome = DispatchCommands(state, sinks, sequences);
+  SetStatusText(OutcomeText(outcome));
   ReportUnsettledJobs();
+  // The panel's text lasts until the next tick of the clock: a failure
+  // also gets a box that stays, with the channel and the cause.
+  if (outcome == DispatchOutcome::SendFailed)
+    ShowBox(OutcomeText(outcome), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok,
+            MsgModality::Owner, sinks.Failures().join(QLatin1Char('\n')));
 }
 
 namespace {
@@ -540,7 +593,8 @@ void TForm1::btnUpdateFWClick() {
     return;
   const FirmwareStep step = firmware_.PrepareUpload(ui->edtFirmwareFile->text());
   if (step.ShowsError()) {
-    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error, MsgButtons::Ok, MsgModality::Owner,
+            FirmwareDetail(ui->edtFirmwareFile->text(), step.verdict));
     if (step.clearEdit)
       ui->edtFirmwareFile->clear();
     return;
@@ -639,6 +693,8 @@ void TForm1::btnConnectClick() {
   if (ui->btnConnect->text() == QLatin1String("Connect")) {
     clntsckt1->SetActive(false);
     clntsckt1->SetHost(ui->edtETHIP->text());
+    // The port is the second box of the "Ethernet ：" row, after the address.
+    CheckIntegerFields({{QStringLiteral("Ethernet ："), ui->edtETHPort->text(), 2, 2}});
     clntsckt1->SetPort(ConvertIntegerField(ui->edtETHPort->text()));
     clntsckt1->SetActive(true);
   } else {
@@ -665,8 +721,11 @@ void TForm1::clntsckt1Disconnect(TCustomWinSocket &) {
   ui->btnConnect->setText(QStringLiteral("Connect"));
 }
 
-void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent, int &errorCode) {
-  ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error);
+void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent kind, int &errorCode) {
+  const QString host = clntsckt1->Host().isEmpty() ? clntsckt1->Address() : clntsckt1->Host();
+  ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error,
+          MsgButtons::Ok, MsgModality::Owner,
+          ConnectErrorDetail(host, clntsckt1->Port(), kind, errorCode));
   ui->btnConnect->setText(QStringLiteral("Connect"));
   errorCode = 0;
   // A connection that met an error (the printer reset it) is of no further

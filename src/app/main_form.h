@@ -134,7 +134,8 @@ private:
   void ReportUnsettledJobs();
   ChannelState ActiveChannels() const;
   MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
-                    MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner);
+                    MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner,
+                    const QString &detail = {});
 
   // Refuses a stream action with a box while an earlier transfer runs.
   bool RefuseWhileTransferRuns(const StreamAction &action);
