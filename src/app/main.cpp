@@ -16,7 +16,11 @@ int main(int argc, char **argv) {
   pellicar::QtMessageBoxes boxes;
   pellicar::QtFileDialogs fileDialogs;
   pellicar::TApplication app(argc, argv, boxes);
-  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(app.arguments().mid(1)))
+  QStringList left = app.arguments().mid(1);
+  const std::optional<QStringList> serialPorts = pellicar::TakeSerialPortOptions(left);
+  if (!serialPorts)
+    return 2;
+  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(left))
     return *refused;
 
   int status = 0;
@@ -24,6 +28,7 @@ int main(int argc, char **argv) {
     pellicar::FormServices services;
     services.boxes = &boxes;
     services.fileDialogs = &fileDialogs;
+    services.extraSerialPorts = *serialPorts;
     pellicar::TForm1 form(services);
     form.move(491, 157);
     form.show();

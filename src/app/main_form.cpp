@@ -212,6 +212,8 @@ void TForm1::FormCreate() {
 
   QStringList ports;
   ListSerialPorts(ports, services_.sysfsRoot);
+  ports << ListSerialPortLinks(services_.devRoot) << services_.extraSerialPorts;
+  ports.removeDuplicates();
   refill(ui->cbbCOM, ports, ports.isEmpty() ? -1 : 0);
 
   const QStringList printers = services_.listPrinters();

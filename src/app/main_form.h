@@ -42,6 +42,10 @@ struct FormServices {
   std::shared_ptr<HostResolver> resolver; // null: the system's resolver
   TSerialDeviceOpener serialOpener;       // empty: the machine's serial devices
   QString sysfsRoot = QStringLiteral("/sys");
+  QString devRoot = QStringLiteral("/dev"); // for the stable names in serial/by-id
+  // Added after the machine's ports ("pellicar --serial-port PATH"): a
+  // pseudo terminal such as pellicar-printer's, which is no real port.
+  QStringList extraSerialPorts;
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
 

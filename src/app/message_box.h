@@ -20,7 +20,7 @@ struct MessageBoxRequest {
   MsgButtons buttons = MsgButtons::Ok;
   MsgModality modality = MsgModality::Owner;
   // Why, in more words: shown under the text, smaller. Empty: none.
-  QString detail;
+  QString detail = {};
 };
 
 // Every message box of the program goes through this interface, so that

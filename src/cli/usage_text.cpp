@@ -111,8 +111,11 @@ A "ready" counts once the printer has been seen going down for its restart
     {"check-firmware", R"(Usage: pellicar-cli check-firmware FILE.bin
 
 Checks a firmware file without sending it: at least 256 bytes, the length
-field at offset 4 equal to the file's length, and the 32-bit words summing
-to zero. Exit status 0 when it passes, 2 when it does not.
+field at offset 4 (4 bytes, least significant first) equal to the file's
+length, and the 32-bit words (least significant byte first, from offset 0;
+1 to 3 bytes at the end count in no word) summing to zero modulo 2^32.
+Exit status 0 when it passes, 2 when it does not. For a file to try with,
+'pellicar-printer --write-sample-firmware FILE' writes one that passes.
 )"},
     {"status", R"(Usage: pellicar-cli [CHANNEL] status [--json]
 

@@ -105,6 +105,11 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
     } else if (name == QLatin1String("--reset-after")) {
       if (!bytes(options.resetAfter))
         return fail(QStringLiteral("--reset-after needs a number of bytes"));
+    } else if (name == QLatin1String("--write-sample-firmware")) {
+      const auto text = value();
+      if (!text || text->isEmpty())
+        return fail(QStringLiteral("--write-sample-firmware needs a file name"));
+      options.sampleFirmware = *text;
     } else if (name == QLatin1String("--quiet")) {
       options.quiet = true;
     } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
@@ -172,6 +177,12 @@ Faults, for tests and demonstrations:
   --reset-after BYTES   close a connection with a reset after BYTES bytes
                         (the serial line: hang up; without --tcp the
                         program then ends)
+
+Without a printer's firmware:
+  --write-sample-firmware FILE
+                        write a small firmware file that passes the check
+                        (pellicar-cli check-firmware), to try the upload
+                        with, and end
 
   --help                this help
   --version             the version

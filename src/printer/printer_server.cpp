@@ -71,6 +71,7 @@ PrinterServer::~PrinterServer() {
   delete connection_.data();
   delete serialLine_.data();
   terminal_.Close();
+  sayLeftOut();
 }
 
 bool PrinterServer::Start(QString *error) {

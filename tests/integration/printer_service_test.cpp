@@ -3,6 +3,7 @@
 // the printer with a byte now and then, a flood of pages, bytes meant to
 // forge its log. The built program, through its real command line.
 
+#include "cli/cli_process.h"
 #include "support/json_path.h"
 #include "support/printer_process.h"
 #include "support/wait.h"
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -272,6 +274,32 @@ TEST(PrinterServiceTest, FloodsAndForgeriesStayBounded) {
   for (const QString &line : all)
     for (const QChar c : line)
       ASSERT_FALSE(c.category() == QChar::Other_Control) << line.toStdString();
+}
+
+// The sample firmware is what the README's try-it path uploads: it passes
+// the tool's check and the printer's.
+TEST(PrinterSampleFirmwareTest, PassesTheCheckAndTheUpload) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString sample = folder.filePath(QStringLiteral("sample.bin"));
+  QProcess writer;
+  writer.start(PrinterProcess::ProgramPath(), {QStringLiteral("--write-sample-firmware"), sample});
+  ASSERT_TRUE(writer.waitForFinished(10000));
+  EXPECT_EQ(writer.exitCode(), 0) << writer.readAllStandardError().toStdString();
+  EXPECT_EQ(QFileInfo(sample).size(), 4096);
+  const CliResult check = RunCliProcess({QStringLiteral("check-firmware"), sample});
+  EXPECT_EQ(check.exitCode, 0) << ::testing::PrintToString(check);
+
+  PrinterProcess printer;
+  ASSERT_TRUE(printer.Start()) << printer.Message().toStdString();
+  const CliResult sent =
+      RunCliProcess({QStringLiteral("--tcp"), QStringLiteral("127.0.0.1:%1").arg(printer.Port()),
+                     QStringLiteral("firmware"), sample});
+  EXPECT_EQ(sent.exitCode, 0) << ::testing::PrintToString(sent);
+  EXPECT_TRUE(printer.WaitForLog(1));
+  EXPECT_EQ(printer.Log(),
+            QStringList{QStringLiteral("Firmware upload: 4,096 bytes, check passed")});
+  EXPECT_EQ(printer.Stop(), 0);
 }
 
 } // namespace

@@ -1,11 +1,17 @@
-// The window's error boxes keep their fixed texts and say why in their
-// detail text; "Help" shows the manual.
+// The window guides its user: the error boxes keep their fixed texts and
+// say why in their detail text; "Help" shows the manual; the "COM Port："
+// list offers the stable names of USB adapters and the ports given at
+// start.
 
 #include "support/firmware_files.h"
 #include "support/loopback_ports.h"
 #include "support/window_fixture.h"
 
+#include "app/start_options.h"
+
 #include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QTextBrowser>
 
 #include <functional>
@@ -110,6 +116,43 @@ TEST_F(WindowErrorDetailTest, HelpShowsTheManual) {
   click("btnHelp");
   EXPECT_EQ(form().findChildren<QDialog *>(QStringLiteral("dlgManual")).size(), 1);
   EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(WindowErrorDetailTest, ComPortListOffersStableNamesAndPortsGivenAtStart) {
+  QStringList arguments{QStringLiteral("-platform"),     QStringLiteral("offscreen"),
+                        QStringLiteral("--serial-port"), QStringLiteral("/dev/pts/7"),
+                        QStringLiteral("--serial-port"), QStringLiteral("/dev/ttyUSB0")};
+  const std::optional<QStringList> given = TakeSerialPortOptions(arguments);
+  ASSERT_TRUE(given.has_value());
+  EXPECT_EQ(arguments, (QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")}));
+  QStringList lacking{QStringLiteral("--serial-port")};
+  EXPECT_FALSE(TakeSerialPortOptions(lacking).has_value());
+
+  // A machine with one USB adapter: ttyUSB0 in sysfs, its stable name in
+  // /dev/serial/by-id.
+  QTemporaryDir dev;
+  ASSERT_TRUE(QDir(sysfs.path()).mkpath(QStringLiteral("class/tty/ttyUSB0/device")));
+  ASSERT_TRUE(QDir(dev.path()).mkpath(QStringLiteral("serial/by-id")));
+  const QString stable =
+      dev.filePath(QStringLiteral("serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("../../ttyUSB0"), stable));
+  FormServices services;
+  services.boxes = &boxes;
+  services.fileDialogs = &files;
+  services.listPrinters = [] { return QStringList{}; };
+  services.sysfsRoot = sysfs.path();
+  services.devRoot = dev.path();
+  services.extraSerialPorts = *given;
+  TForm1 window(services);
+  auto *list = window.findChild<QComboBox *>(QStringLiteral("cbbCOM"));
+  ASSERT_NE(list, nullptr);
+  QStringList items;
+  for (int i = 0; i < list->count(); ++i)
+    items << list->itemText(i);
+  // The given /dev/ttyUSB0 is listed once.
+  EXPECT_EQ(items,
+            (QStringList{QStringLiteral("/dev/ttyUSB0"), stable, QStringLiteral("/dev/pts/7")}));
+  EXPECT_EQ(list->currentIndex(), 0);
 }
 
 } // namespace
