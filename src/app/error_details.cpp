@@ -42,7 +42,12 @@ QString ConnectErrorDetail(const QString &host, int port, TErrorEvent kind, int 
 }
 
 QString SendFailureDetail(const QString &channel, const QString &where, const QString &cause) {
-  const QString name = where.isEmpty() ? channel : QStringLiteral("%1 (%2)").arg(channel, where);
+  // "Driver：" as the radio group shows it, without its colon.
+  QString shown = channel;
+  while (shown.endsWith(QChar(0xFF1A)) || shown.endsWith(QLatin1Char(':')))
+    shown.chop(1);
+  shown = QStringLiteral("\"%1\"").arg(shown.trimmed());
+  const QString name = where.isEmpty() ? shown : QStringLiteral("%1 (%2)").arg(shown, where);
   return Sentence(QStringLiteral("%1: %2").arg(name, cause));
 }
 

@@ -19,8 +19,9 @@ QString FirmwareDetail(const QString &path, FirmwareVerdict verdict);
 // negative lookup error, or the code for "no address").
 QString ConnectErrorDetail(const QString &host, int port, TErrorEvent kind, int code);
 
-// One channel's failed send: "Driver： (receipt): the print server refused
-// the job (...)".
+// One channel's failed send: "\"Driver\" (receipt): the print server refused
+// the job (...)." (the channel as the radio group names it, `where` the
+// queue, port or address).
 QString SendFailureDetail(const QString &channel, const QString &where, const QString &cause);
 
 } // namespace pellicar

@@ -437,9 +437,13 @@ public:
     return false;
   }
   bool TcpSend(const CommandSequence &s) override {
+    const int errorBoxes = form_.connectErrorBoxes_;
     if (form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
         s.bytes.size())
       return true;
+    // A send error has had its own box ("Connect To Printer Error").
+    if (form_.connectErrorBoxes_ != errorBoxes)
+      return false;
     failures_ << SendFailureDetail(
         QStringLiteral("Ethernet ："),
         QStringLiteral("%1:%2").arg(form_.clntsckt1->Host()).arg(form_.clntsckt1->Port()),
@@ -483,7 +487,7 @@ void TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
   ReportUnsettledJobs();
   // The panel's text lasts until the next tick of the clock: a failure
   // also gets a box that stays, with the channel and the cause.
-  if (outcome == DispatchOutcome::SendFailed)
+  if (outcome == DispatchOutcome::SendFailed && !sinks.Failures().isEmpty())
     ShowBox(OutcomeText(outcome), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok,
             MsgModality::Owner, sinks.Failures().join(QLatin1Char('\n')));
 }
@@ -724,6 +728,7 @@ void TForm1::clntsckt1Disconnect(TCustomWinSocket &) {
 }
 
 void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent kind, int &errorCode) {
+  ++connectErrorBoxes_;
   const QString host = clntsckt1->Host().isEmpty() ? clntsckt1->Address() : clntsckt1->Host();
   ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error,
           MsgButtons::Ok, MsgModality::Owner,

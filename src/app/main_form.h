@@ -121,6 +121,9 @@ private:
   void clntsckt1StreamFinished(bool delivered, qint64 acknowledged, qint64 total);
   void clntsckt1CloseFinished(qint64 undelivered);
 
+  // "Connect To Printer Error" boxes shown so far: a send that failed
+  // with one needs no second box.
+  int connectErrorBoxes_ = 0;
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer
   // list, or none.

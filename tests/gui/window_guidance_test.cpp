@@ -91,8 +91,8 @@ TEST_F(WindowErrorDetailTest, EachErrorBoxSaysWhy) {
          click("btnSelfTest");
        },
        QStringLiteral("Send Failed !"),
-       QStringLiteral("Driver：: no print queue is installed on this computer, so there is none "
-                      "to send to.")},
+       QStringLiteral("\"Driver\": no print queue is installed on this computer, so there is "
+                      "none to send to.")},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.what);
