@@ -421,11 +421,7 @@ public:
   bool SpoolerSend(const CommandSequence &s) override {
     if (SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size())
       return true;
-    failures_ << SendFailureDetail(
-        QStringLiteral("Driver："), printer_,
-        printer_.isEmpty() ? NoQueueCause(form_.ui->cbbDriver->count())
-                           : Or(form_.spooler_->LastError(),
-                                QStringLiteral("the print server did not take the job")));
+    failures_ << form_.SpoolerFailure();
     return false;
   }
   bool SerialSend(const CommandSequence &s) override {
@@ -455,19 +451,22 @@ public:
   const QStringList &Failures() const { return failures_; }
 
 private:
-  static QString Or(const QString &text, const QString &otherwise) {
-    return text.isEmpty() ? otherwise : text;
-  }
-  static QString NoQueueCause(int queues) {
-    return queues == 0 ? QStringLiteral("no print queue is installed on this computer, so "
-                                        "there is none to send to")
-                       : QStringLiteral("no print queue is chosen in the list");
-  }
-
   TForm1 &form_;
   QString printer_;
   QStringList failures_;
 };
+
+QString TForm1::SpoolerFailure() const {
+  const QString printer = SelectedPrinter();
+  QString cause = spooler_->LastError();
+  if (printer.isEmpty())
+    cause = ui->cbbDriver->count() == 0 ? QStringLiteral("no print queue is installed on this "
+                                                         "computer, so there is none to send to")
+                                        : QStringLiteral("no print queue is chosen in the list");
+  else if (cause.isEmpty())
+    cause = QStringLiteral("the print server did not take the job");
+  return SendFailureDetail(QStringLiteral("Driver："), printer, cause);
+}
 
 QString TForm1::SelectedPrinter() const {
   return ui->cbbDriver->currentIndex() < 0 ? QString() : ui->cbbDriver->currentText();
@@ -577,7 +576,8 @@ void TForm1::btnDownloadLOGOClick() {
     if (spoolerSent)
       ShowBox(QStringLiteral("OK!"), action.caption, MsgIcon::Information);
     else
-      ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error);
+      ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error, MsgButtons::Ok,
+              MsgModality::Owner, SpoolerFailure());
     ReportUnsettledJobs();
   }
   const bool transferring = state.tcpConnected && StartTransfer(action, stream);
@@ -620,6 +620,9 @@ void TForm1::btnUpdateFWClick() {
     const bool sent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
     SetStatusText(OutcomeText(sent ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
     ReportUnsettledJobs();
+    if (!sent)
+      ShowBox(OutcomeText(DispatchOutcome::SendFailed), QStringLiteral("Error"), MsgIcon::Error,
+              MsgButtons::Ok, MsgModality::Owner, SpoolerFailure());
   }
   if (state.tcpConnected)
     StartTransfer(action, step.upload);

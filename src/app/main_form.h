@@ -140,6 +140,8 @@ private:
   void BeginSpoolerAction();
   void ReportUnsettledJobs();
   ChannelState ActiveChannels() const;
+  // Why the last spooler send failed, for a box's detail text.
+  QString SpoolerFailure() const;
   MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
                     MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner,
                     const QString &detail = {});
