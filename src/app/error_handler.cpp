@@ -13,12 +13,14 @@ QString WithFullStop(const QString &message) {
 
 void HandleException(MessageBoxes &boxes, QWidget *owner, std::exception_ptr error) noexcept {
   QString message;
+  QString detail;
   try {
     std::rethrow_exception(error);
   } catch (const EAbort &) {
     return;
   } catch (const Exception &e) {
     message = e.message();
+    detail = e.detail();
   } catch (const std::exception &e) {
     message = QString::fromLocal8Bit(e.what());
   } catch (...) {
@@ -26,7 +28,7 @@ void HandleException(MessageBoxes &boxes, QWidget *owner, std::exception_ptr err
   }
   try {
     boxes.Show(owner, {WithFullStop(message), ApplicationTitle(), MsgIcon::Error, MsgButtons::Ok,
-                       MsgModality::Owner});
+                       MsgModality::Owner, detail});
   } catch (...) {
     // A box that cannot be shown has nowhere left to report to.
   }

@@ -21,8 +21,9 @@ inline QString ApplicationTitle() { return QStringLiteral("Pellicar"); }
 QString WithFullStop(const QString &message);
 
 // The top-level error handler. Shows the message of the exception in one
-// modal box with the error icon, captioned with the application title; the
-// silent abort shows nothing. Main thread only; never throws.
+// modal box with the error icon, captioned with the application title, and
+// its detail (Exception::detail) as the box's detail text; the silent
+// abort shows nothing. Main thread only; never throws.
 void HandleException(MessageBoxes &boxes, QWidget *owner, std::exception_ptr error) noexcept;
 
 // Runs a handler so that no exception leaves it: what it throws ends the

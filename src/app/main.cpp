@@ -19,7 +19,11 @@ int main(int argc, char **argv) {
   pellicar::QtMessageBoxes boxes;
   pellicar::QtFileDialogs fileDialogs;
   pellicar::TApplication app(argc, argv, boxes);
-  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(app.arguments().mid(1)))
+  QStringList left = app.arguments().mid(1);
+  const std::optional<QStringList> serialPorts = pellicar::TakeSerialPortOptions(left);
+  if (!serialPorts)
+    return 2;
+  if (const std::optional<int> refused = pellicar::RefuseLeftoverArguments(left))
     return *refused;
 
   int status = 0;
@@ -27,6 +31,7 @@ int main(int argc, char **argv) {
     pellicar::FormServices services;
     services.boxes = &boxes;
     services.fileDialogs = &fileDialogs;
+    services.extraSerialPorts = *serialPorts;
     // Only the list of recent profiles is kept between runs; the controls
     // start with their defaults every time.
     const QString recent = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +

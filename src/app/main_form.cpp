@@ -1,9 +1,12 @@
 #include "app/main_form.h"
 
+#include "app/error_details.h"
 #include "app/error_handler.h"
+#include "app/field_labels.h"
 #include "app/file_dialogs.h"
 #include "app/logo_preview.h"
 #include "app/find_printers_dialog.h"
+#include "app/help_viewer.h"
 #include "app/message_box.h"
 #include "channels/spooler_channel.h"
 #include "commands/base_commands.h"
@@ -176,6 +179,8 @@ TForm1::TForm1(FormServices services, QWidget *parent)
   Bind(ui->btnUpdateFW, &TForm1::btnUpdateFWClick);
   Bind(ui->btnOpenCOM, &TForm1::btnOpenCOMClick);
   Bind(ui->btnConnect, &TForm1::btnConnectClick);
+  connect(ui->btnHelp, &QAbstractButton::clicked, this,
+          [this] { Guarded(*services_.boxes, this, [this] { ShowManual(this); }); });
 
   RunGuarded(&TForm1::FormCreate);
   tmr1->start();
@@ -232,6 +237,8 @@ void TForm1::FormCreate() {
 
   QStringList ports;
   ListSerialPorts(ports, services_.sysfsRoot);
+  ports << ListSerialPortLinks(services_.devRoot) << services_.extraSerialPorts;
+  ports.removeDuplicates();
   refill(ui->cbbCOM, ports, ports.isEmpty() ? -1 : 0);
 
   const QStringList printers = services_.listPrinters();
@@ -270,8 +277,8 @@ void TForm1::pgcFunctionChange() {
 void TForm1::tmr1Timer() { SetStatusText(ClockText(services_.now())); }
 
 MsgResult TForm1::ShowBox(const QString &text, const QString &caption, MsgIcon icon,
-                          MsgButtons buttons, MsgModality modality) {
-  return services_.boxes->Show(this, {text, caption, icon, buttons, modality});
+                          MsgButtons buttons, MsgModality modality, const QString &detail) {
+  return services_.boxes->Show(this, {text, caption, icon, buttons, modality, detail});
 }
 
 // ---- Base tab ----
@@ -300,6 +307,7 @@ void TForm1::btnIPSetClick() {
   IpAddressFields fields;
   fields.texts = {ui->edtIPAD1->text(), ui->edtIPAD2->text(), ui->edtIPAD3->text(),
                   ui->edtIPAD4->text()};
+  CheckIntegerFields(FieldRow(ui->lblIP->text(), {fields.texts.begin(), fields.texts.end()}, 1, 4));
   Dispatch({BuildSetIp(fields)});
 }
 
@@ -307,6 +315,9 @@ void TForm1::btnMACSetClick() {
   MacAddressFields fields;
   fields.texts = {ui->edtMAC1->text(), ui->edtMAC2->text(), ui->edtMAC3->text(),
                   ui->edtMAC4->text(), ui->edtMAC5->text()};
+  // The first box of six is fixed; the five after it are typed.
+  CheckIntegerFields(
+      FieldRow(ui->lblMAC->text(), {fields.texts.begin(), fields.texts.end()}, 2, 6));
   Dispatch({BuildSetMac(fields)});
 }
 
@@ -341,18 +352,22 @@ void TForm1::btnUseBMClick() { Dispatch({BuildEnableBlackMark()}); }
 void TForm1::btnUnuseBMClick() { Dispatch({BuildDisableBlackMark()}); }
 
 void TForm1::btnBMLengthClick() {
+  CheckIntegerFields({{ui->lblBMLength->text(), ui->edtBMLength->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Pitch, ui->edtBMLength->text())});
 }
 
 void TForm1::btnBMWidthClick() {
+  CheckIntegerFields({{ui->lblBMWidth->text(), ui->edtBMWidth->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::Width, ui->edtBMWidth->text())});
 }
 
 void TForm1::btnBMStartAtClick() {
+  CheckIntegerFields({{ui->lblBMStartAt->text(), ui->edtBMStartAt->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::PrintAfter, ui->edtBMStartAt->text())});
 }
 
 void TForm1::btnBMCutAtClick() {
+  CheckIntegerFields({{ui->lblBMCutAt->text(), ui->edtBMCutAt->text()}});
   Dispatch({BuildBlackMarkDistance(BlackMarkDistance::CutAfter, ui->edtBMCutAt->text())});
 }
 
@@ -414,7 +429,8 @@ void TForm1::btnChoseFWClick() {
     ui->edtFirmwareFile->setText(picked);
   const FirmwareStep step = firmware_.Choose(ui->edtFirmwareFile->text());
   if (step.ShowsError())
-    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error, MsgButtons::Ok, MsgModality::Owner,
+            FirmwareDetail(ui->edtFirmwareFile->text(), step.verdict));
   if (step.clearEdit)
     ui->edtFirmwareFile->clear();
 }
@@ -431,18 +447,54 @@ public:
   explicit ChannelSinks(TForm1 &form) : form_(form), printer_(form.SelectedPrinter()) {}
 
   bool SpoolerSend(const CommandSequence &s) override {
-    return SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size();
+    if (SendRawBuffer(*form_.spooler_, printer_, s.documentName, s.bytes) == s.bytes.size())
+      return true;
+    failures_ << form_.SpoolerFailure();
+    return false;
   }
-  bool SerialSend(const CommandSequence &s) override { return form_.cm1->SendData(s.bytes); }
+  bool SerialSend(const CommandSequence &s) override {
+    if (form_.cm1->SendData(s.bytes))
+      return true;
+    failures_ << SendFailureDetail(QStringLiteral("COM Port："), form_.cm1->CommName(),
+                                   QStringLiteral("the port did not take the commands (it was "
+                                                  "closed, or its queue is full)"));
+    return false;
+  }
   bool TcpSend(const CommandSequence &s) override {
-    return form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
-           s.bytes.size();
+    const int errorBoxes = form_.connectErrorBoxes_;
+    if (form_.clntsckt1->Socket().SendBytes(s.bytes.constData(), int(s.bytes.size())) ==
+        s.bytes.size())
+      return true;
+    // A send error has had its own box ("Connect To Printer Error").
+    if (form_.connectErrorBoxes_ != errorBoxes)
+      return false;
+    failures_ << SendFailureDetail(
+        QStringLiteral("Ethernet ："),
+        QStringLiteral("%1:%2").arg(form_.clntsckt1->Host()).arg(form_.clntsckt1->Port()),
+        QStringLiteral("the connection did not take the commands (it broke or was closed)"));
+    return false;
   }
+
+  // One line per channel that failed, naming it and the cause.
+  const QStringList &Failures() const { return failures_; }
 
 private:
   TForm1 &form_;
   QString printer_;
+  QStringList failures_;
 };
+
+QString TForm1::SpoolerFailure() const {
+  const QString printer = SelectedPrinter();
+  QString cause = spooler_->LastError();
+  if (printer.isEmpty())
+    cause = ui->cbbDriver->count() == 0 ? QStringLiteral("no print queue is installed on this "
+                                                         "computer, so there is none to send to")
+                                        : QStringLiteral("no print queue is chosen in the list");
+  else if (cause.isEmpty())
+    cause = QStringLiteral("the print server did not take the job");
+  return SendFailureDetail(QStringLiteral("Driver："), printer, cause);
+}
 
 QString TForm1::SelectedPrinter() const {
   return ui->cbbDriver->currentIndex() < 0 ? QString() : ui->cbbDriver->currentText();
@@ -460,6 +512,11 @@ DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences) 
   const DispatchOutcome outcome = DispatchCommands(state, sinks, sequences);
   SetStatusText(OutcomeText(outcome));
   ReportUnsettledJobs();
+  // The panel's text lasts until the next tick of the clock: a failure
+  // also gets a box that stays, with the channel and the cause.
+  if (outcome == DispatchOutcome::SendFailed && !sinks.Failures().isEmpty())
+    ShowBox(OutcomeText(outcome), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok,
+            MsgModality::Owner, sinks.Failures().join(QLatin1Char('\n')));
   AskPrinterState();
   return outcome;
 }
@@ -560,7 +617,8 @@ void TForm1::btnDownloadLOGOClick() {
     if (spoolerSent)
       ShowBox(QStringLiteral("OK!"), action.caption, MsgIcon::Information);
     else
-      ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error);
+      ShowBox(QStringLiteral("Error!"), action.caption, MsgIcon::Error, MsgButtons::Ok,
+              MsgModality::Owner, SpoolerFailure());
     ReportUnsettledJobs();
   }
   const bool transferring = state.tcpConnected && StartTransfer(action, stream);
@@ -582,7 +640,8 @@ void TForm1::btnUpdateFWClick() {
     return;
   const FirmwareStep step = firmware_.PrepareUpload(ui->edtFirmwareFile->text());
   if (step.ShowsError()) {
-    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error);
+    ShowBox(step.errorText, step.errorCaption, MsgIcon::Error, MsgButtons::Ok, MsgModality::Owner,
+            FirmwareDetail(ui->edtFirmwareFile->text(), step.verdict));
     if (step.clearEdit)
       ui->edtFirmwareFile->clear();
     return;
@@ -602,6 +661,9 @@ void TForm1::btnUpdateFWClick() {
     const bool sent = SendRawStream(*spooler_, SelectedPrinter(), action.documentName, *copy);
     SetStatusText(OutcomeText(sent ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
     ReportUnsettledJobs();
+    if (!sent)
+      ShowBox(OutcomeText(DispatchOutcome::SendFailed), QStringLiteral("Error"), MsgIcon::Error,
+              MsgButtons::Ok, MsgModality::Owner, SpoolerFailure());
   }
   if (state.tcpConnected)
     StartTransfer(action, step.upload);
@@ -695,6 +757,8 @@ void TForm1::btnConnectClick() {
   if (ui->btnConnect->text() == QLatin1String("Connect")) {
     clntsckt1->SetActive(false);
     clntsckt1->SetHost(ui->edtETHIP->text());
+    // The port is the second box of the "Ethernet ：" row, after the address.
+    CheckIntegerFields({{QStringLiteral("Ethernet ："), ui->edtETHPort->text(), 2, 2}});
     clntsckt1->SetPort(ConvertIntegerField(ui->edtETHPort->text()));
     clntsckt1->SetActive(true);
   } else {
@@ -727,8 +791,12 @@ void TForm1::clntsckt1Disconnect(TCustomWinSocket &) {
   ShowPortState();
 }
 
-void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent, int &errorCode) {
-  ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error);
+void TForm1::clntsckt1Error(TCustomWinSocket &, TErrorEvent kind, int &errorCode) {
+  ++connectErrorBoxes_;
+  const QString host = clntsckt1->Host().isEmpty() ? clntsckt1->Address() : clntsckt1->Host();
+  ShowBox(QStringLiteral("Connect To Printer Error"), QStringLiteral("Error"), MsgIcon::Error,
+          MsgButtons::Ok, MsgModality::Owner,
+          ConnectErrorDetail(host, clntsckt1->Port(), kind, errorCode));
   ui->btnConnect->setText(QStringLiteral("Connect"));
   errorCode = 0;
   // A connection that met an error (the printer reset it) is of no further

@@ -45,10 +45,13 @@ struct FormServices {
   std::shared_ptr<HostResolver> resolver; // null: the system's resolver
   TSerialDeviceOpener serialOpener;       // empty: the machine's serial devices
   QString sysfsRoot = QStringLiteral("/sys");
-  QString devRoot = QStringLiteral("/dev"); // USB printer devices, serial by-id names
+  QString devRoot = QStringLiteral("/dev"); // USB printer devices, the stable names in serial/by-id
   // Ask the printer's state after a port opens and after each action over
   // TCP or serial. Tests of the exact bytes an action sends turn it off.
   bool askPrinterState = true;
+  // Added after the machine's ports ("pellicar --serial-port PATH"): a
+  // pseudo terminal such as pellicar-printer's, which is no real port.
+  QStringList extraSerialPorts;
   std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
 };
 
@@ -144,6 +147,9 @@ private:
   // Selects the found printer's "Port" item and fills its parameters.
   void UseFoundPrinter(const FoundPrinter &entry);
 
+  // "Connect To Printer Error" boxes shown so far: a send that failed
+  // with one needs no second box.
+  int connectErrorBoxes_ = 0;
   class ChannelSinks;
   // The printer chosen for the spooler: the selected item of the printer
   // list, or none.
@@ -160,8 +166,11 @@ private:
   void BeginSpoolerAction();
   void ReportUnsettledJobs();
   ChannelState ActiveChannels() const;
+  // Why the last spooler send failed, for a box's detail text.
+  QString SpoolerFailure() const;
   MsgResult ShowBox(const QString &text, const QString &caption, MsgIcon icon,
-                    MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner);
+                    MsgButtons buttons = MsgButtons::Ok, MsgModality modality = MsgModality::Owner,
+                    const QString &detail = {});
 
   // Refuses a stream action with a box while an earlier transfer runs.
   bool RefuseWhileTransferRuns(const StreamAction &action);

@@ -53,6 +53,8 @@ MsgResult fromQt(int button) {
 
 MsgResult QtMessageBoxes::Show(QWidget *owner, const MessageBoxRequest &request) {
   QMessageBox box(toQt(request.icon), request.caption, request.text, toQt(request.buttons), owner);
+  if (!request.detail.isEmpty())
+    box.setInformativeText(request.detail);
   if (request.modality == MsgModality::System) {
     box.setWindowModality(Qt::ApplicationModal);
     box.setWindowFlag(Qt::WindowStaysOnTopHint);

@@ -19,6 +19,8 @@ struct MessageBoxRequest {
   MsgIcon icon = MsgIcon::None;
   MsgButtons buttons = MsgButtons::Ok;
   MsgModality modality = MsgModality::Owner;
+  // Why, in more words: shown under the text, smaller. Empty: none.
+  QString detail = {};
 };
 
 // Every message box of the program goes through this interface, so that

@@ -24,6 +24,10 @@ the printer's settings on five tabs (Base, Ethernet, WIFI, BlackMark,
 Download). Every start begins with the window's defaults; nothing is
 stored between runs.
 
+  --serial-port PATH    offer PATH in the "COM Port" list too, e.g. the
+                        pseudo terminal of pellicar-printer --pty (the list
+                        shows the machine's serial ports and the stable
+                        names in /dev/serial/by-id); may be given again
   --help                this help, without opening the window
   --version             the version, without opening the window
 
@@ -32,7 +36,7 @@ taken as well. The command-line tool pellicar-cli sends every setting of
 the window from a shell.
 
 Exit status: 0 when the window was closed, 2 for an argument the window
-does not know.
+does not know or an option without its value.
 )");
 }
 
@@ -48,6 +52,24 @@ std::optional<int> AnswerStartOptions(const QStringList &arguments) {
     }
   }
   return std::nullopt;
+}
+
+std::optional<QStringList> TakeSerialPortOptions(QStringList &arguments) {
+  QStringList ports;
+  for (qsizetype i = 0; i < arguments.size();) {
+    if (arguments[i] != QLatin1String("--serial-port")) {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= arguments.size() || arguments[i + 1].isEmpty()) {
+      Write(stderr, QStringLiteral("pellicar: --serial-port needs a device path.\n"
+                                   "Try 'pellicar --help'.\n"));
+      return std::nullopt;
+    }
+    ports << arguments[i + 1];
+    arguments.remove(i, 2);
+  }
+  return ports;
 }
 
 std::optional<int> RefuseLeftoverArguments(const QStringList &arguments) {

@@ -22,20 +22,19 @@ QString Unasked(const TStatusAnswerReader &reader) {
 
 } // namespace
 
-StatusReading QueryPrinterStatus(TPrinterLink &link, int answerMs) {
+StatusReading QueryPrinterStatus(TPrinterLink &link, const QDeadlineTimer &deadline, int boundMs) {
   StatusReading reading;
   TStatusAnswerReader reader;
   QByteArray arrived; // read, not yet looked at
   link.DiscardInput();
   for (int n = 1; n <= kStatusRequestCount; ++n) {
     reader.Forget();
-    const QDeadlineTimer deadline(answerMs);
     link.Send(StatusRequest(n), deadline);
     std::optional<quint8> answer;
     while (!answer) {
       if (arrived.isEmpty() && !link.Receive(arrived, deadline)) {
         QString message =
-            QStringLiteral("no answer to DLE EOT %1 within %2 s").arg(n).arg(Seconds(answerMs));
+            QStringLiteral("no answer to DLE EOT %1 within %2 s").arg(n).arg(Seconds(boundMs));
         if (!reader.Skipped().isEmpty())
           message +=
               QStringLiteral(" (only %1, which answers nothing we asked)").arg(Unasked(reader));

@@ -15,6 +15,7 @@
 #include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
+#include "platform/path_kind.h"
 
 #include <QStringDecoder>
 
@@ -111,11 +112,29 @@ void DeliverSections(const CliRequest &request) {
     throw ESendFailed(QLatin1String(kStandardOutputFailed));
 }
 
+// A --serial or --device path of a kind that channel cannot use is bad
+// input: said before anything is opened, with what the path is.
+void CheckChannelPath(const ChannelChoice &channel) {
+  const bool serial = channel.kind == ChannelChoice::Kind::Serial;
+  if (!serial && channel.kind != ChannelChoice::Kind::Device)
+    return;
+  const PathInfo info = ClassifyPath(channel.target);
+  if (info.kind == PathKind::Missing || info.kind == PathKind::Terminal ||
+      (!serial && info.kind == PathKind::CharacterDevice))
+    return;
+  throw EBadInput(
+      serial ? QStringLiteral("%1 is %2, not a serial port").arg(channel.target, DescribePath(info))
+             : QStringLiteral("%1 is %2, not a device (--device takes a printer's "
+                              "device file, such as /dev/usb/lp0)")
+                   .arg(channel.target, DescribePath(info)));
+}
+
 ExitStatus Run(const CliRequest &request) {
   const CliJob &job = request.job;
   if (job.kind == CliJob::Kind::Discover)
     return RunDiscover(job);
   const bool dryRun = request.channel.kind == ChannelChoice::Kind::None;
+  CheckChannelPath(request.channel);
   if (job.kind == CliJob::Kind::Fleet)
     return RunFleet(*job.fleet);
   if (!job.sections.empty() && !dryRun) {

@@ -124,8 +124,10 @@ PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
 
 // One status reading, as `status --json` gives it.
 QJsonObject AskStatus(const PrinterLinkTarget &target, int timeoutMs) {
-  const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, QDeadlineTimer(timeoutMs));
-  return StatusJson(QueryPrinterStatus(*link, timeoutMs).status);
+  // One bound for the open and the whole exchange, as `status` has.
+  const QDeadlineTimer deadline(timeoutMs);
+  const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, deadline);
+  return StatusJson(QueryPrinterStatus(*link, deadline, timeoutMs).status);
 }
 
 void Pause(int ms) {

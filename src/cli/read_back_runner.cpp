@@ -52,8 +52,11 @@ QJsonObject StatusJson(const ReportedStatus &status) {
 ExitStatus TReadBackRunner::Status(bool json) {
   StatusReading reading;
   try {
-    const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, QDeadlineTimer(timeoutMs_));
-    reading = QueryPrinterStatus(*link, timeoutMs_);
+    // --timeout bounds the whole exchange: opening the link and all four
+    // questions.
+    const QDeadlineTimer deadline(timeoutMs_);
+    const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, deadline);
+    reading = QueryPrinterStatus(*link, deadline, timeoutMs_);
   } catch (const EPrinterLinkError &e) {
     throw ESendFailed(QStringLiteral("%1: %2").arg(target_.Where(), e.message()));
   }
@@ -79,11 +82,12 @@ ExitStatus TReadBackRunner::WaitReady(int withinMs, bool afterUpload) {
   bool seenDown = false; // a question failed, or was answered "not ready"
   QString last;
   for (;;) {
-    // No single question outlasts the whole wait.
+    // No exchange outlasts --timeout, nor the whole wait.
     const int boundMs = int(std::clamp<qint64>(within.remainingTime(), 1, timeoutMs_));
+    const QDeadlineTimer attempt(boundMs);
     try {
-      const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, QDeadlineTimer(boundMs));
-      const StatusReading reading = QueryPrinterStatus(*link, boundMs);
+      const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target_, attempt);
+      const StatusReading reading = QueryPrinterStatus(*link, attempt, boundMs);
       if (reading.status.Ready() && (seenDown || clock.elapsed() >= graceMs)) {
         const QString note = afterUpload && !seenDown
                                  ? QStringLiteral(" (it answered ready throughout; it was not "
@@ -101,12 +105,17 @@ ExitStatus TReadBackRunner::WaitReady(int withinMs, bool afterUpload) {
       }
     } catch (const EPrinterLinkError &e) {
       seenDown = true;
-      last = e.message();
+      // A question the end of the wait cut short says less than the
+      // answer before it.
+      if (!within.hasExpired() || last.isEmpty())
+        last = e.message();
     }
-    if (within.remainingTime() <= kAskAgainMs)
+    // Asks again until the bound itself, and not past it.
+    if (!within.hasExpired())
+      Pause(int(std::min<qint64>(kAskAgainMs, within.remainingTime())));
+    if (within.hasExpired())
       throw ESendFailed(QStringLiteral("%1: not ready within %2 s; last: %3")
                             .arg(target_.Where(), Seconds(withinMs), last));
-    Pause(kAskAgainMs);
   }
 }
 

@@ -116,8 +116,11 @@ A "ready" counts once the printer has been seen going down for its restart
     {"check-firmware", R"(Usage: pellicar-cli check-firmware FILE.bin
 
 Checks a firmware file without sending it: at least 256 bytes, the length
-field at offset 4 equal to the file's length, and the 32-bit words summing
-to zero. Exit status 0 when it passes, 2 when it does not.
+field at offset 4 (4 bytes, least significant first) equal to the file's
+length, and the 32-bit words (least significant byte first, from offset 0;
+1 to 3 bytes at the end count in no word) summing to zero modulo 2^32.
+Exit status 0 when it passes, 2 when it does not. For a file to try with,
+'pellicar-printer --write-sample-firmware FILE' writes one that passes.
 )"},
     {"status", R"(Usage: pellicar-cli [CHANNEL] status [--json]
 
@@ -135,8 +138,9 @@ Asks the printer for its status with the four standard real-time requests
   --json                one JSON object with the same keys and values
 
 Over --tcp, --serial or --device; a print queue and --output cannot carry
-the answers back. Without a CHANNEL the four requests are printed. Each
-answer is waited for at most --timeout seconds. Bytes the printer sends
+the answers back. Without a CHANNEL the four requests are printed. The
+whole exchange, all four answers, takes at most --timeout seconds. Bytes
+the printer sends
 unasked (automatic status, XON/XOFF) are read past; an answer whose fixed
 bits are wrong is not trusted.
 
@@ -205,10 +209,10 @@ Asks the printer for its status, as 'status' does, until it answers that
 it is ready, and prints how long that took ("ready after 4.5 s"). A
 printer that restarts drops the connection: each question goes over a
 new connection (or opens the port or device anew), so the wait goes on
-through the restart. Asks twice a second; each question is bounded by
---timeout.
+through the restart. Asks twice a second; each status exchange is
+bounded by --timeout, and all of them together by --within.
 
-  --within SECONDS      give up after this long [120]
+  --within SECONDS      give up after this long, and not before [120]
 
 Over --tcp, --serial or --device. Exit status: 0 ready, 1 not ready within
 SECONDS (the message says what the printer last answered or what failed).

@@ -57,7 +57,10 @@ UsbDeviceEntry AskUsbDevice(const QString &path, int answerMs) {
   target.name = path;
   try {
     const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, QDeadlineTimer(answerMs));
-    entry.status = QueryPrinterStatus(*link, answerMs).status;
+    // Each of the four questions gets its answer bound; the exchange as a
+    // whole ends when all four would have run out.
+    const int exchangeMs = answerMs * kStatusRequestCount;
+    entry.status = QueryPrinterStatus(*link, QDeadlineTimer(exchangeMs), exchangeMs).status;
   } catch (const EPrinterLinkError &e) {
     entry.note = e.message();
   }

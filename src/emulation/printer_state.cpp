@@ -29,7 +29,8 @@ QJsonObject PrinterState::ToJson() const {
       Section(base, {"baudRate", "parity", "cutter", "buzzer", "drawer", "charsPerLine", "density",
                      "codePage", "codePageName", "font", "reprint", "buzzAfterPrinting"}));
   json.insert(QStringLiteral("ethernet"), Section(ethernet, {"ip", "mac", "speed"}));
-  json.insert(QStringLiteral("wifi"), Section(wifi, {"ssid", "security", "cipher", "key"}));
+  json.insert(QStringLiteral("wifi"),
+              Section(wifi, {"ssid", "ssidHex", "security", "cipher", "key", "keyHex"}));
   json.insert(QStringLiteral("blackMark"),
               Section(blackMark,
                       {"enabled", "pitchDots", "widthDots", "printOffsetDots", "cutOffsetDots"}));

@@ -27,7 +27,8 @@ struct PrinterState {
   QJsonObject base;                // baudRate parity cutter buzzer drawer charsPerLine density
                                    // codePage codePageName font reprint buzzAfterPrinting
   QJsonObject ethernet;            // ip mac speed
-  QJsonObject wifi;                // ssid security cipher key
+  QJsonObject wifi;                // ssid ssidHex security cipher key keyHex (the hex fields:
+                                   // the exact bytes, when the text cannot hold them; else null)
   QJsonObject blackMark;           // enabled pitchDots widthDots printOffsetDots cutOffsetDots
   std::optional<QJsonArray> logos; // {widthDots heightDots rasterBytes png}
   QJsonObject firmware;            // bytes check

@@ -58,13 +58,64 @@ QString Dots(std::uint16_t dots) {
 }
 
 QString Quoted(const QByteArray &bytes) {
-  return QLatin1Char('"') + QString::fromUtf8(bytes) + QLatin1Char('"');
+  return QLatin1Char('"') + EscapedText(bytes) + QLatin1Char('"');
+}
+
+// The bytes as text when the text gives them back exactly (valid UTF-8,
+// no leading byte-order mark, which decoding drops); otherwise the text
+// is only an approximation and the hex field holds them.
+QJsonValue ExactHex(const QByteArray &bytes) {
+  if (QString::fromUtf8(bytes).toUtf8() == bytes)
+    return QJsonValue::Null;
+  return QString::fromLatin1(bytes.toHex());
 }
 
 const char *const kStatusRequestNames[] = {"printer status", "offline cause", "error cause",
                                            "paper sensor"};
 
 } // namespace
+
+QString EscapedText(QByteArrayView bytes) {
+  QString text;
+  const auto escape = [&](std::uint8_t byte) { text += QStringLiteral("\\x") + Hex(byte); };
+  for (qsizetype at = 0; at < bytes.size();) {
+    const auto byte = std::uint8_t(bytes[at]);
+    if (byte < 0x80) {
+      if (byte < 0x20 || byte == 0x7F)
+        escape(byte);
+      else if (byte == '\\' || byte == '"')
+        text += QStringLiteral("\\") + QLatin1Char(char(byte));
+      else
+        text += QLatin1Char(char(byte));
+      ++at;
+      continue;
+    }
+    // One UTF-8 sequence, taken only when it is well formed (shortest
+    // form, no surrogate, at most U+10FFFF) and shows a printable
+    // character: C1 controls and the line and paragraph separators would
+    // move a terminal's cursor as well as the control bytes do.
+    const int length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+    if (length > 0 && at + length <= bytes.size()) {
+      const QByteArrayView sequence = bytes.sliced(at, length);
+      const QString decoded = QString::fromUtf8(sequence);
+      const QList<uint> points = decoded.toUcs4();
+      const auto category =
+          points.size() == 1 ? QChar::category(char32_t(points[0])) : QChar::Other_NotAssigned;
+      const bool shown = category != QChar::Other_Control && category != QChar::Other_Format &&
+                         category != QChar::Separator_Line &&
+                         category != QChar::Separator_Paragraph &&
+                         category != QChar::Other_NotAssigned;
+      if (shown && points[0] != 0xFFFD && decoded.toUtf8() == sequence) {
+        text += decoded;
+        at += length;
+        continue;
+      }
+    }
+    escape(byte);
+    ++at;
+  }
+  return text;
+}
 
 QString GroupedNumber(qint64 value) {
   QString digits = QString::number(value < 0 ? -value : value);
@@ -78,6 +129,11 @@ VirtualPrinter::VirtualPrinter(VirtualPrinterOptions options) : options_(std::mo
 bool VirtualPrinter::TakeChanged() { return std::exchange(changed_, false); }
 
 void VirtualPrinter::log(const QString &line) {
+  ++commands_;
+  note(line);
+}
+
+void VirtualPrinter::note(const QString &line) {
   changed_ = true;
   if (onLog)
     onLog(line);
@@ -228,9 +284,11 @@ void VirtualPrinter::OnSetWifi(const WifiBytes &wifi) {
   if (!wifi.key.isEmpty() || !open)
     words << QStringLiteral("key ") + Quoted(wifi.key);
   state[QStringLiteral("ssid")] = QString::fromUtf8(wifi.ssid);
+  state[QStringLiteral("ssidHex")] = ExactHex(wifi.ssid);
   state[QStringLiteral("security")] = security;
   state[QStringLiteral("cipher")] = cipher;
   state[QStringLiteral("key")] = QString::fromUtf8(wifi.key);
+  state[QStringLiteral("keyHex")] = ExactHex(wifi.key);
   setting(kWifi, QStringLiteral("Set WIFI: ") + words.join(QStringLiteral(", ")));
 }
 
@@ -310,7 +368,15 @@ QString VirtualPrinter::nextPage(const QImage &picture) {
     return QStringLiteral("page %1").arg(pages_);
   if (onPicture)
     onPicture(name, picture);
-  return QStringLiteral("page %1 (%2)").arg(pages_).arg(name);
+  if (pages_ <= options_.keptPages)
+    return QStringLiteral("page %1 (%2)").arg(pages_).arg(name);
+  const QString removed = QStringLiteral("page-%1.png").arg(pages_ - options_.keptPages);
+  if (onPicture)
+    onPicture(removed, QImage());
+  return QStringLiteral("page %1 (%2; %3 removed, the last %4 pages are kept)")
+      .arg(pages_)
+      .arg(name, removed)
+      .arg(options_.keptPages);
 }
 
 QString VirtualPrinter::printPage() {
@@ -455,11 +521,11 @@ void VirtualPrinter::OnUnknown(const QByteArray &shown, qint64 count, bool cutSh
   state_.counters.unknownBytes += count;
   const QString more = count > shown.size() ? QStringLiteral(" ...") : QString();
   if (cutShort)
-    log(QStringLiteral("Incomplete command at the end of the data (%1 bytes): %2%3")
-            .arg(GroupedNumber(count), HexBytes(shown), more));
+    note(QStringLiteral("Incomplete command at the end of the data (%1 bytes): %2%3")
+             .arg(GroupedNumber(count), HexBytes(shown), more));
   else
-    log(QStringLiteral("Unknown bytes (%1): %2%3")
-            .arg(GroupedNumber(count), HexBytes(shown), more));
+    note(QStringLiteral("Unknown bytes (%1): %2%3")
+             .arg(GroupedNumber(count), HexBytes(shown), more));
 }
 
 } // namespace pellicar

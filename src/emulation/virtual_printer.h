@@ -20,6 +20,10 @@ struct VirtualPrinterOptions {
   bool pictures = false;
   // The first line of the self-test page after its title.
   QString identity;
+  // Pictures of pages kept: printing page N removes the picture of page
+  // N - keptPages (onPicture with a null image), so that a stream of form
+  // feeds cannot fill the disk.
+  int keptPages = 50;
 };
 
 // What a printer makes of the commands it receives: its state (the settings
@@ -49,6 +53,9 @@ public:
   std::function<void(const QString &, const QImage &)> onPicture;
 
   const PrinterState &State() const { return state_; }
+  // Complete commands taken so far (unknown bytes and text not yet ended
+  // by a line feed are none).
+  qint64 Commands() const { return commands_; }
   // Whether a command changed the state since the last call.
   bool TakeChanged();
 
@@ -91,7 +98,10 @@ private:
     kSettingCount
   };
 
+  // Logs a line for a complete command.
   void log(const QString &line);
+  // Logs a line that tells of no command (bytes not understood).
+  void note(const QString &line);
   // Logs `line` and keeps it as what the self-test page shows for `setting`.
   void setting(Setting which, const QString &line);
   int charsPerLine() const;
@@ -105,6 +115,7 @@ private:
   VirtualPrinterOptions options_;
   PrinterState state_;
   bool changed_ = true;
+  qint64 commands_ = 0;
   std::array<QString, kSettingCount> settings_;
   QList<QImage> logoPictures_;
   QStringList logoCaptions_;
@@ -114,6 +125,12 @@ private:
   qsizetype droppedLines_ = 0;
   int pages_ = 0;
 };
+
+// Bytes received as text that is safe to print on a terminal and in a
+// line-based log: printable UTF-8 stays; control bytes, bytes that are not
+// UTF-8, and invisible or line-breaking characters become \xNN (each byte);
+// a backslash and a double quote get a backslash, so nothing is ambiguous.
+QString EscapedText(QByteArrayView bytes);
 
 // 1234567 as "1,234,567".
 QString GroupedNumber(qint64 value);

@@ -69,6 +69,7 @@ http_encryption_t cupsEncryption(void) { PELLICAR_CUPS(cupsEncryption)(); }
 ipp_t *cupsGetResponse(http_t *http, const char *resource) {
   PELLICAR_CUPS(cupsGetResponse)(http, resource);
 }
+const char *cupsLastErrorString(void) { PELLICAR_CUPS(cupsLastErrorString)(); }
 const char *cupsServer(void) { PELLICAR_CUPS(cupsServer)(); }
 void cupsSetPasswordCB2(cups_password_cb2_t cb, void *user_data) {
   PELLICAR_CUPS(cupsSetPasswordCB2)(cb, user_data);
@@ -134,6 +135,7 @@ ipp_attribute_t *ippAddStrings(ipp_t *ipp, ipp_tag_t group, ipp_tag_t value_tag,
   PELLICAR_CUPS(ippAddStrings)(ipp, group, value_tag, name, num_values, language, values);
 }
 void ippDelete(ipp_t *ipp) { PELLICAR_CUPS(ippDelete)(ipp); }
+const char *ippErrorString(ipp_status_t error) { PELLICAR_CUPS(ippErrorString)(error); }
 ipp_attribute_t *ippFindAttribute(ipp_t *ipp, const char *name, ipp_tag_t value_tag) {
   PELLICAR_CUPS(ippFindAttribute)(ipp, name, value_tag);
 }

@@ -159,6 +159,8 @@ public:
   void ClosePrinter() override;
   QStringList TakeUnsettledJobs() override { return std::exchange(unsettled_, {}); }
 
+  QString LastError() const override { return lastError_; }
+
 private:
   ipp_t *newRequest(ipp_op_t operation) const;
   ipp_t *newJobRequest(ipp_op_t operation) const;
@@ -180,6 +182,7 @@ private:
   // The connection failed or the server stopped answering: nothing more
   // is sent on it, so that one dead server costs one timeout, not one per
   // remaining step.
+  QString lastError_;
   bool broken_ = false;
   QByteArray queue_;
   QByteArray queueUri_;
@@ -236,12 +239,19 @@ ipp_t *CupsSpooler::jobExchange(ipp_t *request, const char *resource) {
 
 bool CupsSpooler::OpenPrinter(const QString &printer) {
   ClosePrinter();
+  lastError_.clear();
   const QByteArray name = printer.toUtf8();
-  if (!isValidQueueName(name))
+  if (!isValidQueueName(name)) {
+    lastError_ = QStringLiteral("\"%1\" is not a valid print queue name").arg(printer);
     return false;
+  }
   http_ = connectToServer(stepWaitMs());
-  if (http_ == nullptr)
+  if (http_ == nullptr) {
+    lastError_ = QStringLiteral("the print server (%1) cannot be reached: %2")
+                     .arg(QString::fromLocal8Bit(cupsServer()),
+                          QString::fromLocal8Bit(cupsLastErrorString()));
     return false;
+  }
 
   char uri[HTTP_MAX_URI];
   httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(),
@@ -259,6 +269,12 @@ bool CupsSpooler::OpenPrinter(const QString &printer) {
                 attributes);
   ipp_t *response = jobExchange(request, queueResource_.constData());
   const bool found = succeeded(response);
+  if (!found)
+    lastError_ =
+        response == nullptr
+            ? QStringLiteral("the print server did not answer")
+            : QStringLiteral("the print server has no queue \"%1\" (%2)")
+                  .arg(printer, QString::fromLatin1(ippErrorString(ippGetStatusCode(response))));
   ippDelete(response);
   if (!found)
     ClosePrinter();
@@ -287,6 +303,16 @@ bool CupsSpooler::StartDoc(const JobDescription &job) {
     // A server that ignored the hold prints the job as soon as it has the
     // document; there is nothing to release then.
     held_ = ippGetStatusCode(response) == IPP_STATUS_OK;
+  }
+  if (jobId_ <= 0) {
+    QString why = response == nullptr
+                      ? QStringLiteral("no answer")
+                      : QString::fromLatin1(ippErrorString(ippGetStatusCode(response)));
+    if (ipp_attribute_t *said = response != nullptr
+                                    ? ippFindAttribute(response, "status-message", IPP_TAG_TEXT)
+                                    : nullptr)
+      why += QStringLiteral(", \"%1\"").arg(QString::fromUtf8(ippGetString(said, 0, nullptr)));
+    lastError_ = QStringLiteral("the print server refused the job (%1)").arg(why);
   }
   ippDelete(response);
   return jobId_ > 0;
@@ -322,6 +348,7 @@ qint32 CupsSpooler::Write(const char *data, qint32 count) {
   setWait(http_, wait);
   if (httpWrite2(http_, data, size_t(count)) != count) {
     broken_ = true;
+    lastError_ = QStringLiteral("the connection to the print server broke during the job");
     return 0;
   }
   return count;
@@ -359,6 +386,8 @@ bool CupsSpooler::EndDoc() {
   documentOpen_ = false;
   if (!confirmed)
     confirmed = settle(releaseInDoubt);
+  if (!confirmed && lastError_.isEmpty())
+    lastError_ = QStringLiteral("the print server did not confirm the job; it was cancelled");
   jobId_ = 0;
   held_ = false;
   return confirmed;

@@ -17,8 +17,14 @@ public:
   const QString &message() const noexcept { return message_; }
   const char *what() const noexcept override { return utf8_.c_str(); }
 
+  // Why, in more words, for the box's detail text (the message itself is
+  // often a fixed text); empty when there is nothing to add.
+  const QString &detail() const noexcept { return detail_; }
+  void setDetail(const QString &detail) { detail_ = detail; }
+
 private:
   QString message_;
+  QString detail_;
   std::string utf8_;
 };
 

@@ -39,6 +39,18 @@ bool isRealPort(const QString &classDir, const QString &name) {
 
 } // namespace
 
+QStringList ListSerialPortLinks(const QString &devRoot) {
+  const QString folder = devRoot + QStringLiteral("/serial/by-id");
+  QStringList links;
+  for (const QFileInfo &entry :
+       QDir(folder).entryInfoList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
+    links.append(folder + QLatin1Char('/') + entry.fileName());
+  std::sort(links.begin(), links.end(), [](const QString &a, const QString &b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+  });
+  return links;
+}
+
 void ListSerialPorts(QStringList &target, const QString &sysfsRoot) {
   const QString classDir = sysfsRoot + QStringLiteral("/class/tty");
   QDir dir(classDir);

@@ -17,4 +17,11 @@ namespace pellicar {
 // unchanged.
 void ListSerialPorts(QStringList &target, const QString &sysfsRoot = QStringLiteral("/sys"));
 
+// The stable names of USB serial adapters: the links in
+// `devRoot`/serial/by-id ("/dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0"),
+// which keep their name when the adapter is plugged in again, while the
+// device they point to may change (ttyUSB0, ttyUSB1). Sorted as
+// ListSerialPorts sorts; empty when there are none.
+QStringList ListSerialPortLinks(const QString &devRoot = QStringLiteral("/dev"));
+
 } // namespace pellicar

@@ -81,6 +81,11 @@ public:
   // confirm either, one per job, naming the job and the server and saying
   // whether it may still print. Taking them clears them.
   virtual QStringList TakeUnsettledJobs() { return {}; }
+
+  // Why the last call that failed did ("the print server refused the job:
+  // not accepting jobs"), for messages; empty when nothing failed since
+  // OpenPrinter, or when the spooler cannot say.
+  virtual QString LastError() const { return {}; }
 };
 
 // The spooler of this machine: the print server that the machine's client

@@ -3,6 +3,7 @@
 
 #include "printer/printer_options.h"
 #include "printer/printer_server.h"
+#include "printer/sample_firmware.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -61,6 +62,17 @@ int main(int argc, char **argv) {
   const QString identity = QStringLiteral("pellicar-printer " PELLICAR_VERSION);
   if (options->version) {
     Print(stdout, identity + QLatin1Char('\n'));
+    return 0;
+  }
+
+  if (!options->sampleFirmware.isEmpty()) {
+    if (!WriteSampleFirmware(options->sampleFirmware, &error)) {
+      Print(stderr, QStringLiteral("pellicar-printer: %1\n").arg(error));
+      return 1;
+    }
+    Print(stdout, QStringLiteral("Wrote %1, a sample firmware of %2 bytes that passes the check\n")
+                      .arg(options->sampleFirmware)
+                      .arg(kSampleFirmwareBytes));
     return 0;
   }
 

@@ -86,6 +86,12 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
         return fail(QStringLiteral(
             "--status needs one of ready, offline, cover-open, paper-near-end, paper-out"));
       options.status = *status;
+    } else if (name == QLatin1String("--hold-limit")) {
+      const auto text = value();
+      const auto limit = text ? Number(*text, 1, kMaxHoldLimitS) : std::nullopt;
+      if (!limit)
+        return fail(QStringLiteral("--hold-limit needs seconds from 1 to %1").arg(kMaxHoldLimitS));
+      options.holdLimitS = int(*limit);
     } else if (name == QLatin1String("--read-delay")) {
       const auto text = value();
       const auto delay = text ? Number(*text, 0, kMaxReadDelayMs) : std::nullopt;
@@ -101,6 +107,11 @@ std::optional<PrinterOptions> ParsePrinterOptions(const QStringList &arguments, 
         return fail(QStringLiteral("--reset-after needs a number of bytes"));
     } else if (name == QLatin1String("--take-ip")) {
       options.takeIp = true;
+    } else if (name == QLatin1String("--write-sample-firmware")) {
+      const auto text = value();
+      if (!text || text->isEmpty())
+        return fail(QStringLiteral("--write-sample-firmware needs a file name"));
+      options.sampleFirmware = *text;
     } else if (name == QLatin1String("--quiet")) {
       options.quiet = true;
     } else if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
@@ -132,6 +143,9 @@ Channels (without either: --tcp 127.0.0.1:9100):
                         ADDRESS:PORT". Connections are served one after
                         another: while one is open (the window keeps its
                         connection until "Disconnect"), the next one waits.
+  --hold-limit SECONDS  while another connection waits, close the one being
+                        served once it has gone SECONDS without a complete
+                        command (1 to 60) [30]
   --pty                 open a pseudo terminal to use as a serial port
                         (pellicar-cli --serial PATH); prints
                         "Serial port: PATH"
@@ -147,9 +161,17 @@ Output:
                         ethernet, wifi, blackMark, logos, firmware, counters
   --out DIR             write each stored logo as logo-N.png and each printed
                         page (self-test, text ended by a form feed or a cut)
-                        as page-N.png
+                        as page-N.png; the last 50 pages are kept. Files are
+                        replaced, never written through: a link in DIR is
+                        replaced by the file. A --state FILE that is a link
+                        is refused.
   --quiet               no log lines (the listening address and the serial
                         port are still printed)
+
+The log shows received text with control bytes and bytes that are not
+UTF-8 as \xNN. It never holds the printer up: lines its reader does not take
+in time are dropped (and counted), and beyond a burst of 200 lines at most
+50 lines a second are written (those left out are counted as well).
 
   --status ready|offline|cover-open|paper-near-end|paper-out
                         the condition status requests report [ready]
@@ -163,6 +185,12 @@ Faults, for tests and demonstrations:
   --reset-after BYTES   close a connection with a reset after BYTES bytes
                         (the serial line: hang up; without --tcp the
                         program then ends)
+
+Without a printer's firmware:
+  --write-sample-firmware FILE
+                        write a small firmware file that passes the check
+                        (pellicar-cli check-firmware), to try the upload
+                        with, and end
 
   --help                this help
   --version             the version

@@ -24,6 +24,7 @@ QString What(StreamChannel::Kind kind) {
 StreamChannel::StreamChannel(int fd, Kind kind, VirtualPrinter &printer, const ReadFaults &faults,
                              QObject *parent)
     : QObject(parent), fd_(fd), kind_(kind), printer_(printer), faults_(faults), decoder_(printer) {
+  lastCommand_.start();
   reader_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
   connect(reader_.get(), &QSocketNotifier::activated, this, &StreamChannel::readable);
   writer_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Write);
@@ -73,8 +74,11 @@ void StreamChannel::readable() {
   }
   received_ += n;
   printer_.onAnswer = [this](const QByteArray &bytes) { answer(bytes); };
+  const qint64 commands = printer_.Commands();
   decoder_.Feed(QByteArrayView(buffer, n));
   printer_.onAnswer = nullptr;
+  if (printer_.Commands() != commands)
+    lastCommand_.restart();
   if (onFed)
     onFed();
   if (applyFaults())

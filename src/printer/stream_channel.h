@@ -3,6 +3,7 @@
 #include "emulation/command_decoder.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
@@ -50,6 +51,11 @@ public:
   std::function<void(const QString &)> onNote;
 
   qint64 Received() const { return received_; }
+  // Milliseconds since the last complete command on this stream (or since
+  // it opened): bytes that complete none do not count.
+  qint64 MsSinceCommand() const { return lastCommand_.elapsed(); }
+  // Ends the stream as if the peer had closed it (finished() follows).
+  void Close() { end(false); }
 
 signals:
   // The stream has ended and its descriptor is closed.
@@ -71,6 +77,7 @@ private:
   ReadFaults faults_;
   CommandDecoder decoder_;
   qint64 received_ = 0;
+  QElapsedTimer lastCommand_;
   QByteArray backlog_;
   bool backlogOverflowed_ = false;
   std::unique_ptr<QSocketNotifier> reader_;

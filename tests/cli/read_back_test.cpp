@@ -220,6 +220,40 @@ TEST_F(CliReadBackTest, SilenceAndWrongBitsAreNoAnswer) {
   }
 }
 
+// A printer that answers each question after 0.4 s: --timeout bounds the
+// whole status exchange (four questions), and --within the whole wait,
+// which ends neither before its bound nor much after it.
+TEST_F(CliReadBackTest, BoundsHoldForTheWholeExchangeAndTheWholeWait) {
+  printer_.SetAnswerDelay(400);
+  struct Row {
+    QStringList before;
+    QStringList command;
+    int exitCode;
+    const char *said;
+    qint64 atLeastMs;
+    qint64 underMs;
+  };
+  const Row rows[] = {
+      {Words({"--timeout", "1"}), Words({"status"}), 1, "no answer to DLE EOT 3 within 1 s", 900,
+       1800},
+      {Words({"--timeout", "3"}), Words({"status"}), 0, "", 1500, 2800},
+      {Words({"--timeout", "1"}), Words({"wait-ready", "--within", "2.5"}), 1,
+       "not ready within 2.5 s; last: no answer to DLE EOT 3 within 1 s", 2500, 3300},
+      {Words({"--timeout", "3"}), Words({"wait-ready", "--within", "2.5"}), 0, "", 1500, 2500},
+  };
+  for (const Row &row : rows) {
+    SCOPED_TRACE((row.before + row.command).join(u' ').toStdString());
+    QElapsedTimer clock;
+    clock.start();
+    const CliResult result = Run(Channel::Tcp, row.command, row.before);
+    const qint64 took = clock.elapsed();
+    EXPECT_EQ(result.exitCode, row.exitCode) << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.errText().contains(QString::fromUtf8(row.said))) << result.err.toStdString();
+    EXPECT_GE(took, row.atLeastMs);
+    EXPECT_LT(took, row.underMs);
+  }
+}
+
 TEST_F(CliReadBackTest, WaitReadyGivesUpWithTheLastAnswer) {
   printer_.SetAnswers({0x1A, 0x16, 0x12, 0x12}); // cover open, for good
   QElapsedTimer clock;
@@ -308,8 +342,8 @@ TEST_F(CliReadBackTest, DeviceChannelWritesEverythingInOrder) {
   const QString plain = folder.filePath(QStringLiteral("plain.bin"));
   ASSERT_TRUE(WriteFileBytes(plain, "x"));
   result = RunCliProcess(QStringList{QStringLiteral("--device"), plain} + base);
-  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
-  EXPECT_TRUE(result.errText().contains(plain + QStringLiteral(": not a device")))
+  EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(result);
+  EXPECT_TRUE(result.errText().contains(plain + QStringLiteral(" is a regular file, not a device")))
       << result.err.toStdString();
 
   // Character devices that are not terminals: one that takes everything

@@ -5,6 +5,7 @@
 #include "support/bmp_writer.h"
 #include "support/pty.h"
 
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -12,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace pellicar::test {
@@ -113,12 +115,38 @@ TEST_F(CliSerialTest, PortThatCannotBeOpenedExitsWithOne) {
   EXPECT_TRUE(line_.Received().isEmpty());
 }
 
-TEST_F(CliSerialTest, DeviceThatIsNoSerialPortExitsWithOne) {
-  const CliResult result = RunCliProcess(Words({"--serial", "/dev/null", "selftest"}));
-  EXPECT_EQ(result.exitCode, 1) << ::testing::PrintToString(result);
-  EXPECT_TRUE(
-      result.errText().contains(QStringLiteral("/dev/null: File handle is not a comm handle")))
-      << result.err.toStdString();
+// A path of the wrong kind is bad input (exit 2), said with what it is,
+// before anything is opened or sent.
+TEST_F(CliSerialTest, PathOfTheWrongKindIsBadInput) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString fifo = folder.filePath(QStringLiteral("fifo"));
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+  const QString file = SaveFile(folder.path(), QStringLiteral("file"), "x");
+  const struct {
+    const char *option;
+    QString path;
+    QString said;
+  } rows[] = {
+      {"--serial", QStringLiteral("/dev/null"),
+       QStringLiteral("/dev/null is a character device of the class \"mem\", not a serial port.")},
+      {"--serial", fifo, fifo + QStringLiteral(" is a FIFO (named pipe), not a serial port.")},
+      {"--serial", file, file + QStringLiteral(" is a regular file, not a serial port.")},
+      {"--serial", folder.path(),
+       folder.path() + QStringLiteral(" is a folder, not a serial port.")},
+      {"--device", file, file + QStringLiteral(" is a regular file, not a device (--device takes")},
+      {"--device", fifo, fifo + QStringLiteral(" is a FIFO (named pipe), not a device")},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.path.toStdString());
+    const CliResult result =
+        RunCliProcess({QString::fromLatin1(row.option), row.path, QStringLiteral("selftest")});
+    EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.errText().contains(row.said)) << result.err.toStdString();
+  }
+  QFile written(file);
+  ASSERT_TRUE(written.open(QIODevice::ReadOnly));
+  EXPECT_EQ(written.readAll(), "x");
 }
 
 TEST_F(CliSerialTest, StreamsAreRefusedAsInTheWindow) {

@@ -306,8 +306,10 @@ TEST_F(WindowDownloadTest, StreamActionsWithNoPrinterChosenFail) {
   chooseFirmware(path);
   boxes.shown.clear();
   click("btnUpdateFW");
-  EXPECT_EQ(boxes.Texts(),
-            QStringList{QStringLiteral("Keep The Printer Connected Then Press OK!")});
+  // The failure has a box of its own too, which says why.
+  EXPECT_EQ(boxes.Texts(), (QStringList{QStringLiteral("Keep The Printer Connected Then Press OK!"),
+                                        QStringLiteral("Send Failed !")}));
+  EXPECT_TRUE(boxes.shown.last().request.detail.contains(QStringLiteral("no print queue")));
   EXPECT_EQ(status(), QStringLiteral("Send Failed !"));
 }
 

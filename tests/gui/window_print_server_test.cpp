@@ -97,6 +97,13 @@ TEST_F(WindowPrintServerTest, ActionIsBoundedFailedAndItsJobNeverPrints) {
     QList<test::RecordingMessageBoxes::Shown> errors = boxes.shown;
     errors.removeIf(
         [](const auto &shown) { return shown.request.caption != QStringLiteral("Error"); });
+    // A failed action also has its own box, naming the queue and the cause.
+    const qsizetype sendFailed = errors.removeIf([](const auto &shown) {
+      return shown.request.text == QStringLiteral("Send Failed !") &&
+             shown.request.detail.startsWith(QStringLiteral("\"Driver\" (receipt): ")) &&
+             shown.request.detail.contains(QStringLiteral("print server"));
+    });
+    EXPECT_EQ(sendFailed, 1) << boxes.Texts().join(u'|').toStdString();
     if (!c.reportsJob) {
       EXPECT_TRUE(errors.isEmpty()) << boxes.Texts().join(u'|').toStdString();
       continue;

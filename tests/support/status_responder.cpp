@@ -1,5 +1,7 @@
 #include "support/status_responder.h"
 
+#include <QTimer>
+
 #include <QSocketNotifier>
 
 #include <arpa/inet.h>
@@ -73,8 +75,10 @@ void StatusResponder::ReadConnection() {
     }
     const QByteArray piece(buffer, n);
     received_ += piece;
-    Take(piece, tcpPending_, [this](const QByteArray &bytes) {
-      ::send(connection_, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
+    // A late answer goes to the connection that asked, or nowhere.
+    Take(piece, tcpPending_, [this, asked = connections_](const QByteArray &bytes) {
+      if (connections_ == asked && connection_ >= 0)
+        ::send(connection_, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
     });
   }
   if (ended)
@@ -87,6 +91,7 @@ void StatusResponder::CloseConnection() {
     return;
   ::close(connection_);
   connection_ = -1;
+  ++connections_;
   if (listening_) {
     listening_->setEnabled(true);
     Accept(); // one may be queued already
@@ -109,7 +114,10 @@ void StatusResponder::Take(const QByteArray &piece, QByteArray &pending,
       ++i;
       continue;
     }
-    if (!silent_)
+    if (!silent_ && delayMs_ > 0)
+      QTimer::singleShot(delayMs_,
+                         [reply, answer = unasked_ + char(answers_[n - 1])] { reply(answer); });
+    else if (!silent_)
       reply(unasked_ + char(answers_[n - 1]));
     i += 3;
   }

@@ -38,6 +38,8 @@ public:
   void SetSilent(bool silent) { silent_ = silent; }
   // Sent before every answer.
   void SetUnasked(const QByteArray &bytes) { unasked_ = bytes; }
+  // Each answer is sent this long after its request arrived.
+  void SetAnswerDelay(int ms) { delayMs_ = ms; }
 
   // Everything received, status requests included, over TCP and the pty.
   const QByteArray &Received() const { return received_; }
@@ -53,6 +55,7 @@ private:
 
   int listener_ = -1;
   int connection_ = -1;
+  int connections_ = 0; // closed so far: tells a late answer's connection
   quint16 port_ = 0;
   std::unique_ptr<QSocketNotifier> listening_;
   std::unique_ptr<QSocketNotifier> reading_;
@@ -61,6 +64,7 @@ private:
   std::array<quint8, 4> answers_ = {0x12, 0x12, 0x12, 0x12};
   bool silent_ = false;
   QByteArray unasked_;
+  int delayMs_ = 0;
 
   QByteArray received_;
   QByteArray tcpPending_; // a request split over two reads

@@ -425,5 +425,26 @@ TEST(EmulationTest, LogoPictureFollowsTheColumnRaster) {
   EXPECT_THAT(dots, ElementsAre("0,0", "0,9", "7,15"));
 }
 
+// Received bytes in the log: printable UTF-8 stays, everything a terminal
+// or a line-based reader would act on is shown as \xNN, byte by byte.
+TEST(EmulationTest, EscapedTextShowsOnlyWhatIsSafeToPrint) {
+  const struct {
+    QByteArray bytes;
+    const char *shown;
+  } rows[] = {
+      {"caf\xc3\xa9 \xe5\xba\x97", "caf\u00e9 \u5e97"},
+      {"a\\b\"c", "a\\\\b\\\"c"},
+      {"\x1b[2J\r\n\x7f", "\\x1b[2J\\x0d\\x0a\\x7f"},
+      {"\xc2\x9b", "\\xc2\\x9b"}, // C1 control CSI
+      {"\xe2\x80\xa8\xe2\x80\xae",
+       "\\xe2\\x80\\xa8\\xe2\\x80\\xae"}, // line separator, bidi override
+      {"\xc0\xaf\xed\xa0\x80\xff",
+       "\\xc0\\xaf\\xed\\xa0\\x80\\xff"}, // overlong, surrogate, no UTF-8
+      {"\xe5\xba", "\\xe5\\xba"},         // cut short
+  };
+  for (const auto &row : rows)
+    EXPECT_EQ(EscapedText(row.bytes), QString::fromUtf8(row.shown)) << row.shown;
+}
+
 } // namespace
 } // namespace pellicar::test
