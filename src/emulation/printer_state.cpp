@@ -9,13 +9,21 @@ namespace pellicar {
 namespace {
 
 // Every key of a section that is set; those no command has set are null.
-QJsonValue Section(const QJsonObject &values, std::initializer_list<const char *> keys) {
+// The `optional` keys appear only when set: the exact bytes of a text
+// that UTF-8 text cannot hold.
+QJsonValue Section(const QJsonObject &values, std::initializer_list<const char *> keys,
+                   std::initializer_list<const char *> optional = {}) {
   if (values.isEmpty())
     return QJsonValue::Null;
   QJsonObject section;
   for (const char *key : keys) {
     const QString name = QString::fromLatin1(key);
     section.insert(name, values.value(name).isUndefined() ? QJsonValue::Null : values.value(name));
+  }
+  for (const char *key : optional) {
+    const QString name = QString::fromLatin1(key);
+    if (!values.value(name).isUndefined())
+      section.insert(name, values.value(name));
   }
   return section;
 }
@@ -30,7 +38,7 @@ QJsonObject PrinterState::ToJson() const {
                      "codePage", "codePageName", "font", "reprint", "buzzAfterPrinting"}));
   json.insert(QStringLiteral("ethernet"), Section(ethernet, {"ip", "mac", "speed"}));
   json.insert(QStringLiteral("wifi"),
-              Section(wifi, {"ssid", "ssidHex", "security", "cipher", "key", "keyHex"}));
+              Section(wifi, {"ssid", "security", "cipher", "key"}, {"ssidHex", "keyHex"}));
   json.insert(QStringLiteral("blackMark"),
               Section(blackMark,
                       {"enabled", "pitchDots", "widthDots", "printOffsetDots", "cutOffsetDots"}));

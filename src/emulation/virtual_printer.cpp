@@ -64,10 +64,14 @@ QString Quoted(const QByteArray &bytes) {
 // The bytes as text when the text gives them back exactly (valid UTF-8,
 // no leading byte-order mark, which decoding drops); otherwise the text
 // is only an approximation and the hex field holds them.
-QJsonValue ExactHex(const QByteArray &bytes) {
+// Sets `key` to the bytes in hexadecimal when their text (`text`, read as
+// UTF-8) does not give them back exactly, and leaves it out otherwise, so
+// that a state whose text is exact reads as a profile as it stands.
+void SetExactHex(QJsonObject &state, const QString &key, const QByteArray &bytes) {
   if (QString::fromUtf8(bytes).toUtf8() == bytes)
-    return QJsonValue::Null;
-  return QString::fromLatin1(bytes.toHex());
+    state.remove(key);
+  else
+    state[key] = QString::fromLatin1(bytes.toHex());
 }
 
 const char *const kStatusRequestNames[] = {"printer status", "offline cause", "error cause",
@@ -284,11 +288,11 @@ void VirtualPrinter::OnSetWifi(const WifiBytes &wifi) {
   if (!wifi.key.isEmpty() || !open)
     words << QStringLiteral("key ") + Quoted(wifi.key);
   state[QStringLiteral("ssid")] = QString::fromUtf8(wifi.ssid);
-  state[QStringLiteral("ssidHex")] = ExactHex(wifi.ssid);
+  SetExactHex(state, QStringLiteral("ssidHex"), wifi.ssid);
   state[QStringLiteral("security")] = security;
   state[QStringLiteral("cipher")] = cipher;
   state[QStringLiteral("key")] = QString::fromUtf8(wifi.key);
-  state[QStringLiteral("keyHex")] = ExactHex(wifi.key);
+  SetExactHex(state, QStringLiteral("keyHex"), wifi.key);
   setting(kWifi, QStringLiteral("Set WIFI: ") + words.join(QStringLiteral(", ")));
 }
 
