@@ -4,9 +4,9 @@
 #include "app/error_handler.h"
 #include "app/field_labels.h"
 #include "app/file_dialogs.h"
-#include "app/logo_preview.h"
 #include "app/find_printers_dialog.h"
 #include "app/help_viewer.h"
+#include "app/logo_preview.h"
 #include "app/message_box.h"
 #include "channels/spooler_channel.h"
 #include "commands/base_commands.h"
@@ -504,7 +504,7 @@ ChannelState TForm1::ActiveChannels() const {
   return {ui->rgPort->ItemIndex() == 0, SerialOpen, TcpConnected};
 }
 
-DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences) {
+DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences, bool askState) {
   const ChannelState state = ActiveChannels();
   if (state.spoolerSelected)
     BeginSpoolerAction();
@@ -517,7 +517,8 @@ DispatchOutcome TForm1::Dispatch(const std::vector<CommandSequence> &sequences) 
   if (outcome == DispatchOutcome::SendFailed && !sinks.Failures().isEmpty())
     ShowBox(OutcomeText(outcome), QStringLiteral("Error"), MsgIcon::Error, MsgButtons::Ok,
             MsgModality::Owner, sinks.Failures().join(QLatin1Char('\n')));
-  AskPrinterState();
+  if (askState)
+    AskPrinterState();
   return outcome;
 }
 
@@ -574,6 +575,11 @@ bool TForm1::AbandonTransfer(const QString &what) {
 }
 
 bool TForm1::StartTransfer(const StreamAction &action, const QByteArray &stream) {
+  // A status question under way would send its next request in the middle
+  // of the stream's bytes, where the printer would take it for data; it
+  // ends here, and the transfer's end asks again.
+  printerState_->Abandon(
+      QStringLiteral("a transfer began before the printer answered; ask again once it has ended"));
   // The bar is up before the hand-over, which sends the first pieces at once.
   transfer_->Begin(action, stream.size());
   bool taken = false;

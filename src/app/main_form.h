@@ -158,8 +158,11 @@ private:
   void ApplyLogoChange(const LogoSet::Change &change);
 
   // Sends the sequences of one action on the active channels, writes the
-  // outcome into the status panel and returns it.
-  DispatchOutcome Dispatch(const std::vector<CommandSequence> &sequences);
+  // outcome into the status panel and returns it. Then asks the printer's
+  // state, unless `askState` is false: an action of several dispatches
+  // (Send Profile) asks once at its end, so that no question goes out
+  // between its sections.
+  DispatchOutcome Dispatch(const std::vector<CommandSequence> &sequences, bool askState = true);
   // Starts the time allowance of one action's spooler jobs; afterwards,
   // ReportUnsettledJobs shows in one error box the jobs reported failed that
   // the print server may still hold.

@@ -45,7 +45,7 @@ void TPrinterStateIndicator::Ask(TStatusAsk::Send send, Done done) {
   ask_.Start(std::move(send));
 }
 
-void TPrinterStateIndicator::Abandon() {
+void TPrinterStateIndicator::Abandon(const QString &why) {
   ask_.Abandon();
   again_ = nullptr;
   // Whoever waits hears that the question ended unanswered.
@@ -55,7 +55,7 @@ void TPrinterStateIndicator::Abandon() {
     waiting.push_back(std::move(done));
   waitingAgain_.clear();
   for (const Done &done : waiting)
-    done({false, QStringLiteral("the port was closed before the printer answered")});
+    done({false, why});
 }
 
 void TPrinterStateIndicator::Finish(const Outcome &outcome, const QString &state) {

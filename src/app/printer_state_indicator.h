@@ -46,8 +46,10 @@ public:
   void Ask(TStatusAsk::Send send, Done done = {});
   // The printer's bytes.
   void Take(const QByteArray &bytes) { ask_.Take(bytes); }
-  // The port closed: a question under way ends without an outcome.
-  void Abandon();
+  // The port closed, or a transfer began: a question under way ends
+  // without an outcome, and whoever waits for it hears `why`.
+  void
+  Abandon(const QString &why = QStringLiteral("the port was closed before the printer answered"));
   bool Asking() const { return ask_.Running(); }
 
 private:

@@ -443,7 +443,7 @@ void TProfileControls::Continue() {
       }
       const ChannelState state = form_.ActiveChannels();
       if (section.name != QLatin1String("logos")) {
-        const DispatchOutcome outcome = form_.Dispatch(section.sequences);
+        const DispatchOutcome outcome = form_.Dispatch(section.sequences, false);
         sending_->lines << name + OutcomeText(outcome);
         sending_->failed = outcome != DispatchOutcome::Complete;
         continue;
@@ -507,6 +507,7 @@ void TProfileControls::Finish() {
       OutcomeText(complete ? DispatchOutcome::Complete : DispatchOutcome::SendFailed));
   form_.ShowBox(run.lines.join(QLatin1Char('\n')), kSendCaption,
                 complete ? MsgIcon::Information : MsgIcon::Error);
+  form_.AskPrinterState();
 }
 
 } // namespace pellicar
