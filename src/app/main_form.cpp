@@ -575,9 +575,10 @@ bool TForm1::AbandonTransfer(const QString &what) {
 }
 
 bool TForm1::StartTransfer(const StreamAction &action, const QByteArray &stream) {
-  // A status question under way would send its next request in the middle
-  // of the stream's bytes, where the printer would take it for data; it
-  // ends here, and the transfer's end asks again.
+  // A status question under way would have its next request wait behind
+  // the whole stream and run out of time, showing "No answer" for a
+  // printer that is busy reading; it ends here, and the transfer's end
+  // asks again.
   printerState_->Abandon(
       QStringLiteral("a transfer began before the printer answered; ask again once it has ended"));
   // The bar is up before the hand-over, which sends the first pieces at once.
