@@ -70,8 +70,10 @@ public:
   // no output XON/XOFF, TxContinueOnXoff off; the rest as constructed.
   void LoadFormValues();
 
-  // Opens CommName exactly as stored, exclusively, applies the timeouts
-  // and then the line settings, and starts both threads. The read thread
+  // Opens CommName exactly as stored, exclusively, throws away input that
+  // arrived before (never output a previous writer left on its way),
+  // applies the timeouts and then the line settings, and starts both
+  // threads. The read thread
   // watches only the line events whose handler is assigned now (line
   // errors for OnReceiveError, carrier detect and ring for
   // OnModemStateChange): on Linux the modem lines can only be looked at
