@@ -58,9 +58,8 @@ quint32 LookUp(const QString &host, const QDeadlineTimer &deadline) {
   return wait->result->address;
 }
 
-std::unique_ptr<TPrinterLink> Connect(const PrinterLinkTarget &target,
-                                      const QDeadlineTimer &deadline) {
-  const quint32 address = LookUp(target.name, deadline);
+std::unique_ptr<TPrinterLink> Connect(const ChannelChoice &target, const QDeadlineTimer &deadline) {
+  const quint32 address = LookUp(target.target, deadline);
   LinkStatus status = LinkStatus::Failed;
   int error = 0;
   std::unique_ptr<StreamLink> link = ConnectTcpLink(address, target.port, deadline, status, error);
@@ -73,9 +72,9 @@ std::unique_ptr<TPrinterLink> Connect(const PrinterLinkTarget &target,
                                               QStringLiteral("the printer closed the connection"));
 }
 
-std::unique_ptr<TPrinterLink> OpenDevice(const PrinterLinkTarget &target) {
+std::unique_ptr<TPrinterLink> OpenDevice(const ChannelChoice &target) {
   int error = 0;
-  std::unique_ptr<StreamLink> link = OpenDeviceLink(target.name, error);
+  std::unique_ptr<StreamLink> link = OpenDeviceLink(target.target, error);
   if (!link) {
     if (error == ENODEV)
       throw EPrinterLinkError(
@@ -92,23 +91,27 @@ std::unique_ptr<TPrinterLink> OpenDevice(const PrinterLinkTarget &target) {
 
 } // namespace
 
-QString PrinterLinkTarget::Where() const {
-  if (kind == Kind::Tcp)
-    return QStringLiteral("%1:%2").arg(name).arg(port);
-  return name;
+QString TPrinterLink::LossNote(qint64 sent, qint64 total, quint64) const {
+  if (sent <= 0 || sent >= total)
+    return QString();
+  return QStringLiteral(" (%1 of %2 bytes written)").arg(sent).arg(total);
 }
 
-std::unique_ptr<TPrinterLink> OpenPrinterLink(const PrinterLinkTarget &target,
+std::unique_ptr<TPrinterLink> OpenPrinterLink(const ChannelChoice &target,
                                               const QDeadlineTimer &deadline) {
   switch (target.kind) {
-  case PrinterLinkTarget::Kind::Tcp:
+  case ChannelChoice::Kind::Tcp:
     return Connect(target, deadline);
-  case PrinterLinkTarget::Kind::Serial:
-    return std::make_unique<TSerialPrinterLink>(target.name, target.baudRate, target.parityIndex);
-  case PrinterLinkTarget::Kind::Device:
+  case ChannelChoice::Kind::Serial:
+    return std::make_unique<TSerialPrinterLink>(target.target, target.baudRate, target.parityIndex);
+  case ChannelChoice::Kind::Device:
+    return OpenDevice(target);
+  case ChannelChoice::Kind::None:
+  case ChannelChoice::Kind::Queue:
+  case ChannelChoice::Kind::Output:
     break;
   }
-  return OpenDevice(target);
+  throw EPrinterLinkError(QStringLiteral("this channel takes bytes but gives no answers"));
 }
 
 QString Seconds(qint64 milliseconds) { return QString::number(double(milliseconds) / 1000.0); }

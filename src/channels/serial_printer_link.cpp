@@ -59,6 +59,12 @@ quint64 TSerialPrinterLink::Close() {
   return discarded;
 }
 
+QString TSerialPrinterLink::LossNote(qint64, qint64 total, quint64 lost) const {
+  if (lost == 0)
+    return QString();
+  return QStringLiteral(" (%1 of %2 bytes were not written to the port)").arg(lost).arg(total);
+}
+
 void TSerialPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &) {
   // Queued to the write thread, which writes it at once: Drain, or the
   // answer's deadline, covers the rest.
