@@ -3,6 +3,7 @@
 #include "channels/serial_printer_link.h"
 #include "channels/stream_printer_link.h"
 #include "platform/host_resolver.h"
+#include "platform/system_error.h"
 #include "platform/tcp_socket.h"
 
 #include <cerrno>
@@ -23,9 +24,8 @@ struct LookupWait {
 };
 
 [[noreturn]] void LookupFailed(int error) {
-  throw EPrinterLinkError(QStringLiteral("the host could not be looked up: %1 (%2)")
-                              .arg(SocketErrorText(error))
-                              .arg(error));
+  throw EPrinterLinkError(
+      QStringLiteral("the host could not be looked up: %1").arg(SystemErrorDetail(error)));
 }
 
 quint32 LookUp(const QString &host, const QDeadlineTimer &deadline) {
@@ -67,7 +67,7 @@ std::unique_ptr<TPrinterLink> Connect(const ChannelChoice &target, const QDeadli
     throw EPrinterLinkError(QStringLiteral("timed out waiting for the connection"));
   if (!link)
     throw EPrinterLinkError(
-        QStringLiteral("the connection failed: %1 (%2)").arg(LinkErrorText(error)).arg(error));
+        QStringLiteral("the connection failed: %1").arg(SystemErrorDetail(error)));
   return std::make_unique<TStreamPrinterLink>(std::move(link),
                                               QStringLiteral("the printer closed the connection"));
 }
@@ -82,8 +82,7 @@ std::unique_ptr<TPrinterLink> OpenDevice(const ChannelChoice &target) {
                          "takes --output"));
     if (error == EBUSY)
       throw EPrinterLinkError(QStringLiteral("in use by another program"));
-    throw EPrinterLinkError(
-        QStringLiteral("cannot be opened: %1 (%2)").arg(LinkErrorText(error)).arg(error));
+    throw EPrinterLinkError(QStringLiteral("cannot be opened: %1").arg(SystemErrorDetail(error)));
   }
   return std::make_unique<TStreamPrinterLink>(std::move(link),
                                               QStringLiteral("the device hung up"));

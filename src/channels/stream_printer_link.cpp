@@ -1,5 +1,7 @@
 #include "channels/stream_printer_link.h"
 
+#include "platform/system_error.h"
+
 namespace pellicar {
 
 void TStreamPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &deadline) {
@@ -43,8 +45,7 @@ void TStreamPrinterLink::Drain(const QDeadlineTimer &deadline) {
 void TStreamPrinterLink::Fail(LinkStatus status, int error, const QString &doing) const {
   if (status == LinkStatus::Closed)
     throw EPrinterLinkError(closedText_);
-  throw EPrinterLinkError(
-      QStringLiteral("%1 failed: %2 (%3)").arg(doing, LinkErrorText(error)).arg(error));
+  throw EPrinterLinkError(QStringLiteral("%1 failed: %2").arg(doing, SystemErrorDetail(error)));
 }
 
 } // namespace pellicar
