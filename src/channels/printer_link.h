@@ -19,11 +19,19 @@ public:
   using Exception::Exception;
 };
 
+// Send or Drain ran out of time: the printer's side took nothing more
+// before the deadline. The message says so on its own; a sender that
+// counts the bytes words it with them.
+class ELinkStalled : public EPrinterLinkError {
+public:
+  using EPrinterLinkError::EPrinterLinkError;
+};
+
 // A two-way link to a printer for the command-line tool: what is sent
 // reaches the printer, what it says comes back. Every call waits at most
 // until its deadline and throws EPrinterLinkError on failure, a timeout
-// included. Main thread (a serial link needs the Qt event loop, which it
-// runs while it waits).
+// included (ELinkStalled when Send or Drain ran out of time). Main thread (a serial link needs the
+// Qt event loop, which it runs while it waits).
 class TPrinterLink {
 public:
   virtual ~TPrinterLink() = default;

@@ -86,9 +86,8 @@ void TSerialPrinterLink::Drain(const QDeadlineTimer &deadline) {
   case Report::None:
     break;
   }
-  throw EPrinterLinkError(
-      QStringLiteral("timed out after %1 s waiting for the port to take the data")
-          .arg(Seconds(boundMs)));
+  throw ELinkStalled(QStringLiteral("timed out after %1 s waiting for the port to take the data")
+                         .arg(Seconds(boundMs)));
 }
 
 TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer &deadline) {

@@ -12,7 +12,7 @@ void TStreamPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &dea
     const LinkStatus status =
         link_->Write(bytes.constData() + done, bytes.size() - done, written, deadline, error);
     if (status == LinkStatus::TimedOut)
-      throw EPrinterLinkError(QStringLiteral("timed out waiting for the printer to take the data"));
+      throw ELinkStalled(QStringLiteral("timed out waiting for the printer to take the data"));
     if (status != LinkStatus::Ok)
       Fail(status, error, QStringLiteral("writing"));
     done += written;
@@ -36,7 +36,7 @@ void TStreamPrinterLink::Drain(const QDeadlineTimer &deadline) {
   int error = 0;
   const LinkStatus status = link_->Drain(deadline, error);
   if (status == LinkStatus::TimedOut)
-    throw EPrinterLinkError(
+    throw ELinkStalled(
         QStringLiteral("timed out waiting for the printer to take what was written"));
   if (status != LinkStatus::Ok)
     Fail(status, error, QStringLiteral("waiting for the data to leave"));

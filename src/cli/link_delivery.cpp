@@ -4,6 +4,7 @@
 #include "cli/cli_errors.h"
 #include "cli/progress_bar.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace pellicar {
@@ -37,6 +38,7 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   qint64 sent = 0;    // handed to the link
   qint64 drained = 0; // bytes of the sequences drained whole
   std::optional<QString> failure;
+  bool stalled = false;
   try {
     for (const CommandSequence &sequence : job.sequences) {
       for (qsizetype done = 0; done < sequence.bytes.size();) {
@@ -51,6 +53,8 @@ void TLinkDelivery::Deliver(const CliJob &job) {
       link->Drain(QDeadlineTimer(timeoutMs_));
       drained = sent;
     }
+  } catch (const ELinkStalled &) {
+    stalled = true;
   } catch (const EPrinterLinkError &e) {
     failure = e.message();
   }
@@ -58,9 +62,20 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   // A close may still throw away what a drain saw leave the program (a
   // serial port's driver that could not send it in time): that is lost too.
   const quint64 lost = link->Close();
-  if (!failure && lost == 0)
+  if (!failure && !stalled && lost == 0)
     return;
   const qint64 confirmed = lost > 0 ? std::min(drained, sent - qint64(lost)) : drained;
+  // Every wait counts from the last piece the link took: this is a stall,
+  // whatever the length of the job. The count is what the link took and
+  // its close did not throw away.
+  if (stalled)
+    throw ESendFailed(
+        QStringLiteral("%1: the printer took no data for %2 s; it has %3 of %4 bytes%5")
+            .arg(where, Seconds(timeoutMs_))
+            .arg(sent - qint64(lost))
+            .arg(total)
+            .arg(lost > 0 ? link->LossNote(sent, total, lost) : QString()),
+        WholeSequencesWithin(job.sequences, confirmed));
   throw ESendFailed(
       QStringLiteral("%1: %2%3")
           .arg(where,

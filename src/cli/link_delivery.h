@@ -11,7 +11,8 @@ namespace pellicar {
 // hands each sequence over in pieces (so that the bar moves and the bound
 // counts from the last piece taken), drains it, closes the link and
 // reports what was lost. `timeoutMs` bounds each wait: for the link to
-// open, to take the next piece, to drain a sequence. Success means every
+// open, to take the next piece, to drain a sequence; one that runs out is
+// "the printer took no data for S s; it has N of T bytes". Success means every
 // byte was taken and drained and the close threw nothing away; anything
 // else is raised as ESendFailed naming the place, with the sequences
 // drained whole before the failure as its confirmedSequences. A stream
