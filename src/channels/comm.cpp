@@ -184,6 +184,8 @@ bool TComm::SendData(const QByteArray &bytes) {
   return SendData(bytes.constData(), quint16(bytes.size()));
 }
 
+quint64 TComm::UnwrittenBytes() const { return writeThread_ ? writeThread_->UnwrittenBytes() : 0; }
+
 void TComm::ApplyCommState() {
   if (!device_)
     return;

@@ -111,6 +111,10 @@ public:
   bool SendData(const char *buffer, quint16 length);
   // The same for a whole array; false for more than 65 535 bytes.
   bool SendData(const QByteArray &bytes);
+  // Bytes queued and not yet handed to the driver (0 when closed). Main
+  // thread. A "send data empty" report read later than it was posted may
+  // speak of an earlier run of the queue: this tells whether it still holds.
+  quint64 UnwrittenBytes() const;
 
   // Builds the whole line-settings record from the properties and applies
   // it; a record the driver refuses is not reported. Nothing when closed.

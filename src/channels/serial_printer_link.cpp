@@ -91,12 +91,19 @@ void TSerialPrinterLink::Drain(const QDeadlineTimer &deadline) {
 }
 
 TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer &deadline) {
-  if (!emptied_ && !hungUp_ && !deadline.hasExpired()) {
+  // A report of an empty queue posted before the last Send was read only
+  // now: the queue runs dry again later, and reports it then.
+  const auto empty = [this] {
+    if (emptied_ && comm_.UnwrittenBytes() > 0)
+      emptied_ = false;
+    return emptied_;
+  };
+  if (!empty() && !hungUp_ && !deadline.hasExpired()) {
     QEventLoop loop;
     QTimer::singleShot(int(std::min<qint64>(deadline.remainingTime(), 1 << 30)), &loop,
                        &QEventLoop::quit);
     waiting_ = &loop;
-    while (!emptied_ && !hungUp_ && !deadline.hasExpired())
+    while (!empty() && !hungUp_ && !deadline.hasExpired())
       loop.exec();
     waiting_ = nullptr;
   }
