@@ -128,6 +128,12 @@ public:
   qint64 Acknowledged();
   // Orderly closes of this object's connections still going on.
   int ClosesPending() const { return closesPending_; }
+  // Appends what the printer sent and is there now to `into` (after
+  // OnRead, or at any time), and tells whether more may come; Broken when
+  // not connected. What is not read stays in the socket.
+  TcpInput Receive(QByteArray &into) {
+    return connected_ && socket_ ? socket_->Receive(into) : TcpInput::Broken;
+  }
 
   // Changes the connect time limit (tests); kConnectTimeoutMs by default.
   void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }

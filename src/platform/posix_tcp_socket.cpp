@@ -77,6 +77,10 @@ TcpInput drain(int fd) {
 
 class PosixTcpSocket final : public TcpSocket {
 public:
+  // Reads per Receive call: a printer that keeps talking cannot hold the
+  // caller; what is left is read at the next call.
+  static constexpr int kReceiveReads = 16;
+
   PosixTcpSocket(int fd, int epoll, Notify notify)
       : fd_(fd), epoll_(epoll), notify_(std::move(notify)),
         notifier_(std::make_unique<QSocketNotifier>(epoll, QSocketNotifier::Read)) {
@@ -152,6 +156,30 @@ public:
     if (input == TcpInput::Broken)
       broken_ = true;
     // A reset whose error was taken by OnReady reads as an end of stream.
+    return input == TcpInput::Ended && broken_ ? TcpInput::Broken : input;
+  }
+
+  TcpInput Receive(QByteArray &into) override {
+    if (fd_ < 0)
+      return TcpInput::Broken;
+    TcpInput input = TcpInput::Open;
+    char buffer[4096];
+    for (int i = 0; i < kReceiveReads; ++i) {
+      const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+      if (n > 0) {
+        into.append(buffer, qsizetype(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR)
+        continue;
+      input = n == 0 ? TcpInput::Ended : wouldBlock(errno) ? TcpInput::Open : TcpInput::Broken;
+      break;
+    }
+    if (input == TcpInput::Broken)
+      broken_ = true;
+    // What is still unread now is the mark that new data must pass.
+    int unread = 0;
+    unreadSeen_ = ::ioctl(fd_, FIONREAD, &unread) == 0 ? unread : 0;
     return input == TcpInput::Ended && broken_ ? TcpInput::Broken : input;
   }
 

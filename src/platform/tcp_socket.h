@@ -80,6 +80,11 @@ public:
   // come (Broken also when there is no socket).
   virtual TcpInput DiscardInput() = 0;
 
+  // Appends to `into` what the peer sent and is there now (a bounded
+  // amount per call), and tells whether more may come. Readable is
+  // reported again for what arrives after it.
+  virtual TcpInput Receive(QByteArray &into) = 0;
+
   // Closes the socket now. The peer sees the end of the stream, provided
   // everything it sent was read (DiscardInput) first. Returns 0 or the
   // error of the close; inert afterwards (no more notifications).
