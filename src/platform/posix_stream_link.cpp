@@ -290,5 +290,4 @@ std::unique_ptr<StreamLink> OpenDeviceLink(const QString &path, int &error) {
   return std::make_unique<PosixStreamLink>(fd, Kind::Terminal);
 }
 
-
 } // namespace pellicar
