@@ -1,5 +1,6 @@
 #include "app/error_details.h"
 
+#include "platform/system_error.h"
 #include "platform/tcp_socket.h"
 
 namespace pellicar {
@@ -24,7 +25,7 @@ QString FirmwareDetail(const QString &path, FirmwareVerdict verdict) {
 QString ConnectErrorDetail(const QString &host, int port, TErrorEvent kind, int code) {
   const QString where = QStringLiteral("%1:%2").arg(host).arg(port);
   const QString reason = code == kNoAddressCode ? QStringLiteral("no address or host name given")
-                                                : SocketErrorText(code);
+                                                : SystemErrorText(code);
   switch (kind) {
   case TErrorEvent::eeLookup:
     return Sentence(QStringLiteral("The name %1 was not found: %2").arg(host, reason));

@@ -70,8 +70,11 @@ void TComm::OpenPort() {
     Fail("Cannot setup comm buffer");
 
   device_ = std::move(device);
-  device_->Purge(comm_purge::kTxAbort | comm_purge::kRxAbort | comm_purge::kTxClear |
-                 comm_purge::kRxClear);
+  // Only what arrived before is thrown away. The output side may still
+  // hold what the last writer of this port wrote and saw drained (a USB
+  // adapter's buffer, a pseudo terminal's other end not yet read):
+  // purging it would drop bytes already reported sent.
+  device_->Purge(comm_purge::kRxAbort | comm_purge::kRxClear);
   ApplyCommTimeouts();
   ApplyCommState();
 
@@ -180,6 +183,8 @@ bool TComm::SendData(const QByteArray &bytes) {
     return false;
   return SendData(bytes.constData(), quint16(bytes.size()));
 }
+
+quint64 TComm::UnwrittenBytes() const { return writeThread_ ? writeThread_->UnwrittenBytes() : 0; }
 
 void TComm::ApplyCommState() {
   if (!device_)

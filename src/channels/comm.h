@@ -70,8 +70,10 @@ public:
   // no output XON/XOFF, TxContinueOnXoff off; the rest as constructed.
   void LoadFormValues();
 
-  // Opens CommName exactly as stored, exclusively, applies the timeouts
-  // and then the line settings, and starts both threads. The read thread
+  // Opens CommName exactly as stored, exclusively, throws away input that
+  // arrived before (never output a previous writer left on its way),
+  // applies the timeouts and then the line settings, and starts both
+  // threads. The read thread
   // watches only the line events whose handler is assigned now (line
   // errors for OnReceiveError, carrier detect and ring for
   // OnModemStateChange): on Linux the modem lines can only be looked at
@@ -109,6 +111,10 @@ public:
   bool SendData(const char *buffer, quint16 length);
   // The same for a whole array; false for more than 65 535 bytes.
   bool SendData(const QByteArray &bytes);
+  // Bytes queued and not yet handed to the driver (0 when closed). Main
+  // thread. A "send data empty" report read later than it was posted may
+  // speak of an earlier run of the queue: this tells whether it still holds.
+  quint64 UnwrittenBytes() const;
 
   // Builds the whole line-settings record from the properties and applies
   // it; a record the driver refuses is not reported. Nothing when closed.

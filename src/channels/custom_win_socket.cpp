@@ -15,6 +15,9 @@ namespace {
 constexpr qint64 kPieceSize = 4096;
 // The code OnError receives when there is neither a host nor an address.
 constexpr int kNoAddressCode = 1110;
+// Reads per Receive call, of up to 4 KiB each: a printer that keeps
+// talking cannot hold the caller; what is left is read at the next call.
+constexpr int kReceiveReads = 16;
 
 // Runs a scope with a flag raised, also when it is left by an exception.
 class FlagGuard {
@@ -722,23 +725,27 @@ void TCustomWinSocket::FailSend(quint64 attempt, int error, bool stream) {
     throw ESocketError::ApiError(code, QStringLiteral("send"));
 }
 
-qsizetype TCustomWinSocket::ReceiveBytes(QByteArray &into) {
+TcpInput TCustomWinSocket::Receive(QByteArray &into) {
   if (!socket_ || !connected_)
-    return 0;
-  qsizetype total = 0;
-  char buffer[1024];
+    return TcpInput::Broken;
+  TcpInput input = TcpInput::Open;
+  char buffer[4096];
   // Bounded per call: a printer that keeps talking is read again at its
-  // next report, and the window stays responsive meanwhile.
-  for (int i = 0; i < 64; ++i) {
-    TcpInput input = TcpInput::Open;
+  // next report, and the caller (the window) stays responsive meanwhile.
+  for (int i = 0; i < kReceiveReads; ++i) {
     int error = 0;
     const qint64 count = socket_->Receive(buffer, sizeof buffer, input, error);
     into.append(buffer, count);
-    total += count;
     if (count == 0 || input != TcpInput::Open)
       break;
   }
-  return total;
+  return input;
+}
+
+qsizetype TCustomWinSocket::ReceiveBytes(QByteArray &into) {
+  const qsizetype before = into.size();
+  Receive(into);
+  return into.size() - before;
 }
 
 } // namespace pellicar

@@ -128,6 +128,10 @@ public:
   qint64 Acknowledged();
   // Orderly closes of this object's connections still going on.
   int ClosesPending() const { return closesPending_; }
+  // Appends what the printer sent and is there now to `into` (after
+  // OnRead, or at any time), and tells whether more may come; Broken when
+  // not connected. What is not read stays in the socket.
+  TcpInput Receive(QByteArray &into);
 
   // Changes the connect time limit (tests); kConnectTimeoutMs by default.
   void SetConnectTimeout(int ms) { connectTimeoutMs_ = ms; }
@@ -180,9 +184,9 @@ public:
   // connection and throws EAbort (also when called from the event loop).
   bool BeginStreamSend(std::unique_ptr<QIODevice> &&stream);
 
-  // Appends to `into` what the printer sent and has arrived, without
-  // waiting; returns how many bytes. 0 when not connected. Nothing else
-  // reads what arrives: without this it stays unread (OnRead tells of it).
+  // Receive, counting: how many bytes were appended (0 when not
+  // connected). Nothing else reads what arrives: without one of the two it
+  // stays unread (OnRead tells of it).
   qsizetype ReceiveBytes(QByteArray &into);
 
   // Sends what is waiting, as far as the socket takes it. Returns false when

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channels/channel_choice.h"
 #include "platform/exceptions.h"
 
 #include <QByteArray>
@@ -18,24 +19,19 @@ public:
   using Exception::Exception;
 };
 
-// Where a two-way link goes.
-struct PrinterLinkTarget {
-  enum class Kind { Tcp, Serial, Device };
-  Kind kind = Kind::Tcp;
-  QString name;             // host, serial port or device file
-  quint16 port = 9100;      // Tcp
-  quint32 baudRate = 19200; // Serial
-  int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
-
-  // "HOST:PORT", or the device's path: the place messages name.
-  QString Where() const;
+// Send or Drain ran out of time: the printer's side took nothing more
+// before the deadline. The message says so on its own; a sender that
+// counts the bytes words it with them.
+class ELinkStalled : public EPrinterLinkError {
+public:
+  using EPrinterLinkError::EPrinterLinkError;
 };
 
 // A two-way link to a printer for the command-line tool: what is sent
 // reaches the printer, what it says comes back. Every call waits at most
 // until its deadline and throws EPrinterLinkError on failure, a timeout
-// included. Main thread (a serial link needs the Qt event loop, which it
-// runs while it waits).
+// included (ELinkStalled when Send or Drain ran out of time). Main thread (a serial link needs the
+// Qt event loop, which it runs while it waits).
 class TPrinterLink {
 public:
   virtual ~TPrinterLink() = default;
@@ -54,13 +50,24 @@ public:
 
   // Throws away what arrived before and was not asked for.
   virtual void DiscardInput() = 0;
+
+  // Ends the link; returns how many bytes it threw away as it closed,
+  // having been handed them (0: none, or a link that cannot lose what
+  // Drain saw leave). Once; the destructor closes a link not closed.
+  virtual quint64 Close() { return 0; }
+
+  // What a failed send adds to its message about the bytes: `sent` of
+  // `total` were handed over, `lost` of them thrown away at the close
+  // (" (N of T bytes written)"); empty when there is nothing to add.
+  virtual QString LossNote(qint64 sent, qint64 total, quint64 lost) const;
 };
 
 // Opens a link: connects (the host looked up first), opens the serial port
 // as the window does (8 data bits, 1 stop bit, the speed and parity given,
 // XON/XOFF sent by the computer), or opens the device file (see
-// OpenDeviceLink). Throws EPrinterLinkError, within the deadline.
-std::unique_ptr<TPrinterLink> OpenPrinterLink(const PrinterLinkTarget &target,
+// OpenDeviceLink). Throws EPrinterLinkError, within the deadline; a channel
+// that is not two-way (no channel, a queue, a file) throws at once.
+std::unique_ptr<TPrinterLink> OpenPrinterLink(const ChannelChoice &target,
                                               const QDeadlineTimer &deadline);
 
 // Seconds, as messages give them ("2.5").

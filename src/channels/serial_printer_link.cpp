@@ -12,6 +12,18 @@ namespace {
 // The read interval that makes a read return with what has arrived.
 constexpr quint32 kTakeWhatIsThere = 0xFFFFFFFF;
 
+// Runs `loop` until something quits it or `deadline` is due. The timer is
+// started for each run: one may fire a little before its time, and a loop
+// run again after that would have nothing left to end it.
+void RunUntil(QEventLoop &loop, const QDeadlineTimer &deadline) {
+  QTimer bound;
+  bound.setSingleShot(true);
+  bound.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+  bound.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
+  loop.exec();
+}
+
 } // namespace
 
 TSerialPrinterLink::TSerialPrinterLink(const QString &device, quint32 baudRate, int parityIndex) {
@@ -59,6 +71,12 @@ quint64 TSerialPrinterLink::Close() {
   return discarded;
 }
 
+QString TSerialPrinterLink::LossNote(qint64, qint64 total, quint64 lost) const {
+  if (lost == 0)
+    return QString();
+  return QStringLiteral(" (%1 of %2 bytes were not written to the port)").arg(lost).arg(total);
+}
+
 void TSerialPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &) {
   // Queued to the write thread, which writes it at once: Drain, or the
   // answer's deadline, covers the rest.
@@ -80,19 +98,23 @@ void TSerialPrinterLink::Drain(const QDeadlineTimer &deadline) {
   case Report::None:
     break;
   }
-  throw EPrinterLinkError(
-      QStringLiteral("timed out after %1 s waiting for the port to take the data")
-          .arg(Seconds(boundMs)));
+  throw ELinkStalled(QStringLiteral("timed out after %1 s waiting for the port to take the data")
+                         .arg(Seconds(boundMs)));
 }
 
 TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer &deadline) {
-  if (!emptied_ && !hungUp_ && !deadline.hasExpired()) {
+  // A report of an empty queue posted before the last Send was read only
+  // now: the queue runs dry again later, and reports it then.
+  const auto empty = [this] {
+    if (emptied_ && comm_.UnwrittenBytes() > 0)
+      emptied_ = false;
+    return emptied_;
+  };
+  if (!empty() && !hungUp_ && !deadline.hasExpired()) {
     QEventLoop loop;
-    QTimer::singleShot(int(std::min<qint64>(deadline.remainingTime(), 1 << 30)), &loop,
-                       &QEventLoop::quit);
     waiting_ = &loop;
-    while (!emptied_ && !hungUp_ && !deadline.hasExpired())
-      loop.exec();
+    while (!empty() && !hungUp_ && !deadline.hasExpired())
+      RunUntil(loop, deadline);
     waiting_ = nullptr;
   }
   if (hungUp_)
@@ -103,12 +125,10 @@ TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer 
 bool TSerialPrinterLink::Receive(QByteArray &into, const QDeadlineTimer &deadline) {
   if (received_.isEmpty() && !hungUp_ && !deadline.hasExpired()) {
     QEventLoop loop;
-    QTimer::singleShot(int(std::min<qint64>(deadline.remainingTime(), 1 << 30)), &loop,
-                       &QEventLoop::quit);
     waiting_ = &loop;
     // Other reports (the write queue ran empty) wake the loop too.
     while (received_.isEmpty() && !hungUp_ && !deadline.hasExpired())
-      loop.exec();
+      RunUntil(loop, deadline);
     waiting_ = nullptr;
   }
   if (!received_.isEmpty()) {

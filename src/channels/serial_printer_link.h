@@ -41,7 +41,10 @@ public:
 
   // Closes the port, letting the driver send what was written within the
   // close's bound; returns how many bytes it threw away (0: none). Once.
-  quint64 Close();
+  quint64 Close() override;
+  // " (N of T bytes were not written to the port)" for what the close
+  // threw away.
+  QString LossNote(qint64 sent, qint64 total, quint64 lost) const override;
 
 private:
   enum class Report { None, QueueEmpty, Hangup, TimedOut };

@@ -1,5 +1,7 @@
 #include "channels/stream_printer_link.h"
 
+#include "platform/system_error.h"
+
 namespace pellicar {
 
 void TStreamPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &deadline) {
@@ -10,7 +12,7 @@ void TStreamPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &dea
     const LinkStatus status =
         link_->Write(bytes.constData() + done, bytes.size() - done, written, deadline, error);
     if (status == LinkStatus::TimedOut)
-      throw EPrinterLinkError(QStringLiteral("timed out waiting for the printer to take the data"));
+      throw ELinkStalled(QStringLiteral("timed out waiting for the printer to take the data"));
     if (status != LinkStatus::Ok)
       Fail(status, error, QStringLiteral("writing"));
     done += written;
@@ -34,7 +36,7 @@ void TStreamPrinterLink::Drain(const QDeadlineTimer &deadline) {
   int error = 0;
   const LinkStatus status = link_->Drain(deadline, error);
   if (status == LinkStatus::TimedOut)
-    throw EPrinterLinkError(
+    throw ELinkStalled(
         QStringLiteral("timed out waiting for the printer to take what was written"));
   if (status != LinkStatus::Ok)
     Fail(status, error, QStringLiteral("waiting for the data to leave"));
@@ -43,8 +45,7 @@ void TStreamPrinterLink::Drain(const QDeadlineTimer &deadline) {
 void TStreamPrinterLink::Fail(LinkStatus status, int error, const QString &doing) const {
   if (status == LinkStatus::Closed)
     throw EPrinterLinkError(closedText_);
-  throw EPrinterLinkError(
-      QStringLiteral("%1 failed: %2 (%3)").arg(doing, LinkErrorText(error)).arg(error));
+  throw EPrinterLinkError(QStringLiteral("%1 failed: %2").arg(doing, SystemErrorDetail(error)));
 }
 
 } // namespace pellicar

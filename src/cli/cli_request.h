@@ -1,5 +1,6 @@
 #pragma once
 
+#include "channels/channel_choice.h"
 #include "commands/command_sequence.h"
 
 #include <QString>
@@ -11,16 +12,6 @@
 namespace pellicar {
 
 struct FleetPlan;
-
-// Where the bytes go. None prints them (the dry run).
-struct ChannelChoice {
-  enum class Kind { None, Tcp, Serial, Queue, Output, Device };
-  Kind kind = Kind::None;
-  QString target;      // host, serial port, queue name, file ("-": standard output) or device file
-  quint16 port = 9100; // Tcp
-  quint32 baudRate = 19200; // Serial: the computer's side of the line
-  int parityIndex = 0;      // Serial: 0 none, 1 odd, 2 even
-};
 
 // discover: what to scan and where the inventory goes.
 struct DiscoverJob {

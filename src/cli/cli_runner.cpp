@@ -2,16 +2,15 @@
 
 #include "cli/cli_errors.h"
 #include "cli/command_line.h"
-#include "cli/device_delivery.h"
 #include "cli/discover_command.h"
 #include "cli/file_delivery.h"
 #include "cli/fleet_command.h"
 #include "cli/fleet_runner.h"
+#include "cli/link_delivery.h"
 #include "cli/print_delivery.h"
 #include "cli/profile_commands.h"
 #include "cli/queue_delivery.h"
 #include "cli/read_back_runner.h"
-#include "cli/serial_delivery.h"
 #include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
@@ -70,27 +69,11 @@ std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
     return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
                                           request.timeoutMs, IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Serial:
-    return std::make_unique<TSerialDelivery>(request.channel.target, request.channel.baudRate,
-                                             request.channel.parityIndex, request.timeoutMs);
   case ChannelChoice::Kind::Device:
-    return std::make_unique<TDeviceDelivery>(request.channel.target, request.timeoutMs,
-                                             IsTerminal(StandardStream::Error));
+    return std::make_unique<TLinkDelivery>(request.channel, request.timeoutMs,
+                                           IsTerminal(StandardStream::Error));
   }
   return std::make_unique<TPrintDelivery>();
-}
-
-// The channel as a two-way link, for the commands that read answers.
-PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
-  PrinterLinkTarget target;
-  target.name = channel.target;
-  target.port = channel.port;
-  target.baudRate = channel.baudRate;
-  target.parityIndex = channel.parityIndex;
-  if (channel.kind == ChannelChoice::Kind::Serial)
-    target.kind = PrinterLinkTarget::Kind::Serial;
-  else if (channel.kind == ChannelChoice::Kind::Device)
-    target.kind = PrinterLinkTarget::Kind::Device;
-  return target;
 }
 
 // apply over a channel: all sections as one job on one connection, then a
@@ -141,7 +124,7 @@ ExitStatus Run(const CliRequest &request) {
     DeliverSections(request);
     return ExitStatus::Sent;
   }
-  TReadBackRunner readBack(LinkTarget(request.channel), request.timeoutMs);
+  TReadBackRunner readBack(request.channel, request.timeoutMs);
   if (job.kind == CliJob::Kind::Status && !dryRun)
     return readBack.Status(job.json);
   if (job.kind != CliJob::Kind::WaitReady || dryRun)

@@ -1,8 +1,8 @@
 #include "cli/command_parser.h"
 
 #include "cli/cli_errors.h"
-#include "cli/fleet_command.h"
 #include "cli/discover_command.h"
+#include "cli/fleet_command.h"
 #include "cli/profile_commands.h"
 #include "cli/read_back_commands.h"
 #include "cli/usage_text.h"

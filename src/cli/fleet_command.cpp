@@ -33,11 +33,6 @@ namespace {
 // Between two questions at a printer's new address: a restart takes
 // seconds; twice a second finds it promptly without flooding it.
 constexpr int kAskAgainMs = 500;
-// Opening a serial port purges both its queues, as the window does. Bytes
-// the previous link saw drained may still sit in a USB adapter, or in a
-// pseudo terminal until the other end reads them; the status after waits
-// this long first so that its purge does not throw them away.
-constexpr int kSerialSettleMs = 250;
 // The work a worker reads: a profile path, a few overrides.
 constexpr qint64 kMaxWorkBytes = 1024 * 1024;
 
@@ -109,21 +104,8 @@ QJsonObject DryRunResult(const QString &target, const std::vector<ProfileSection
 
 // --- the worker ---------------------------------------------------------
 
-PrinterLinkTarget LinkTarget(const ChannelChoice &channel) {
-  PrinterLinkTarget target;
-  target.name = channel.target;
-  target.port = channel.port;
-  target.baudRate = channel.baudRate;
-  target.parityIndex = channel.parityIndex;
-  if (channel.kind == ChannelChoice::Kind::Serial)
-    target.kind = PrinterLinkTarget::Kind::Serial;
-  else if (channel.kind == ChannelChoice::Kind::Device)
-    target.kind = PrinterLinkTarget::Kind::Device;
-  return target;
-}
-
 // One status reading, as `status --json` gives it.
-QJsonObject AskStatus(const PrinterLinkTarget &target, int timeoutMs) {
+QJsonObject AskStatus(const ChannelChoice &target, int timeoutMs) {
   // One bound for the open and the whole exchange, as `status` has.
   const QDeadlineTimer deadline(timeoutMs);
   const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, deadline);
@@ -231,7 +213,7 @@ QJsonObject TWorker::Run() {
                      QStringLiteral("a print queue carries no answers"));
     } else {
       try {
-        result_.insert(QStringLiteral("statusBefore"), AskStatus(LinkTarget(channel), timeoutMs_));
+        result_.insert(QStringLiteral("statusBefore"), AskStatus(channel, timeoutMs_));
       } catch (const EPrinterLinkError &e) {
         fail(QStringLiteral("no status answer before sending, so nothing was sent: %1")
                  .arg(e.message()));
@@ -292,18 +274,16 @@ void TWorker::statusAfter(const ChannelChoice &channel, const std::optional<QStr
   }
   const int verifyMs = work_.value(QStringLiteral("verifyMs")).toInt();
   if (!newIp) {
-    if (channel.kind == ChannelChoice::Kind::Serial)
-      Pause(kSerialSettleMs);
     try {
-      result_.insert(QStringLiteral("statusAfter"), AskStatus(LinkTarget(channel), timeoutMs_));
+      result_.insert(QStringLiteral("statusAfter"), AskStatus(channel, timeoutMs_));
     } catch (const EPrinterLinkError &e) {
       note(QStringLiteral("no answer"));
       fail(QStringLiteral("no status answer after sending: %1").arg(e.message()));
     }
     return;
   }
-  PrinterLinkTarget moved = LinkTarget(channel);
-  moved.name = *newIp;
+  ChannelChoice moved = channel;
+  moved.target = *newIp;
   if (verifyMs <= 0) {
     note(QStringLiteral("not asked: moves to %1").arg(moved.Where()));
     return;

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "channels/printer_link.h"
-#include "commands/status_answers.h"
 #include "cli/cli_errors.h"
+#include "commands/status_answers.h"
 
 #include <QJsonObject>
 
@@ -19,7 +19,7 @@ QJsonObject StatusJson(const ReportedStatus &status);
 class TReadBackRunner {
 public:
   // `timeoutMs` bounds the connection and each answer.
-  TReadBackRunner(PrinterLinkTarget target, int timeoutMs)
+  TReadBackRunner(ChannelChoice target, int timeoutMs)
       : target_(std::move(target)), timeoutMs_(timeoutMs) {}
 
   // One status reading, printed as lines "key: value" or as one JSON
@@ -36,7 +36,7 @@ public:
   ExitStatus WaitReady(int withinMs, bool afterUpload);
 
 private:
-  PrinterLinkTarget target_;
+  ChannelChoice target_;
   int timeoutMs_;
 };
 

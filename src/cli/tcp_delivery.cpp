@@ -5,7 +5,7 @@
 #include "cli/cli_errors.h"
 #include "cli/counting_buffer.h"
 #include "cli/progress_bar.h"
-#include "platform/tcp_socket.h"
+#include "platform/system_error.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -31,10 +31,6 @@ public:
 private:
   TClientSocket &client_;
 };
-
-QString ErrorText(int code) {
-  return QStringLiteral("%1 (%2)").arg(SocketErrorText(code)).arg(code);
-}
 
 } // namespace
 
@@ -187,22 +183,22 @@ void TTcpDelivery::Deliver(const CliJob &job) {
   client.OnError = [&](TCustomWinSocket &, TErrorEvent kind, int &code) {
     switch (kind) {
     case TErrorEvent::eeLookup:
-      fail(QStringLiteral("the host could not be looked up: %1").arg(ErrorText(code)));
+      fail(QStringLiteral("the host could not be looked up: %1").arg(SystemErrorDetail(code)));
       break;
     case TErrorEvent::eeConnect:
-      fail(QStringLiteral("the connection failed: %1").arg(ErrorText(code)));
+      fail(QStringLiteral("the connection failed: %1").arg(SystemErrorDetail(code)));
       break;
     case TErrorEvent::eeDisconnect:
       // The close that follows tells what did not arrive.
-      cause = QStringLiteral("the connection broke: %1").arg(ErrorText(code));
+      cause = QStringLiteral("the connection broke: %1").arg(SystemErrorDetail(code));
       if (client.Active())
         client.SetActive(false);
       break;
     case TErrorEvent::eeSend:
-      cause = QStringLiteral("sending failed: %1").arg(ErrorText(code));
+      cause = QStringLiteral("sending failed: %1").arg(SystemErrorDetail(code));
       break; // the component closes the connection itself
     default:
-      fail(QStringLiteral("socket error: %1").arg(ErrorText(code)));
+      fail(QStringLiteral("socket error: %1").arg(SystemErrorDetail(code)));
       break;
     }
     code = 0; // reported here, not raised again

@@ -28,15 +28,11 @@ CommandSequence BuildSetMac(const MacAddressFields &fields) {
 }
 
 CommandSequence BuildSetSpeed(int speedIndex) {
-  // s1 is 01 for a fixed mode, s2 01 for 100 Mbit/s, s3 01 for full duplex;
-  // auto-negotiation has a code of its own.
-  static constexpr char kModes[kLinkSpeedItems.size()][3] = {{'\x00', '\x00', '\x84'},
-                                                             {'\x01', '\x01', '\x01'},
-                                                             {'\x01', '\x01', '\x00'},
-                                                             {'\x01', '\x00', '\x01'},
-                                                             {'\x01', '\x00', '\x00'}};
   const std::uint8_t row = CheckedChoice("Speed", speedIndex, kLinkSpeedItems.size());
-  return {QStringLiteral("Set Speed"), QByteArray("\x1F\x70", 2) + QByteArray(kModes[row], 3)};
+  const auto &code = kLinkSpeedCodes[row];
+  return {QStringLiteral("Set Speed"),
+          QByteArray("\x1F\x70", 2) +
+              QByteArray(reinterpret_cast<const char *>(code.data()), qsizetype(code.size()))};
 }
 
 } // namespace pellicar

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <cstdint>
 
 namespace pellicar {
 
@@ -27,6 +28,16 @@ struct MacAddressFields {
 inline constexpr std::array<const char *, 5> kLinkSpeedItems = {
     "Auto Negotiation", "100M Full Duplex", "100M Half Duplex", "10M Full Duplex",
     "10M Half Duplex"};
+
+// The three bytes that select each item of kLinkSpeedItems: 01 for a fixed
+// mode, then 01 for 100 Mbit/s, then 01 for full duplex; auto-negotiation
+// has a code of its own.
+inline constexpr std::array<std::array<std::uint8_t, 3>, kLinkSpeedItems.size()> kLinkSpeedCodes = {
+    {{0x00, 0x00, 0x84},
+     {0x01, 0x01, 0x01},
+     {0x01, 0x01, 0x00},
+     {0x01, 0x00, 0x01},
+     {0x01, 0x00, 0x00}}};
 
 // "SET" beside the IP address: "Set IP", 1F 69 a1 a2 a3 a4. Each field is
 // converted by the integer-field rule, left to right, and its low 8 bits

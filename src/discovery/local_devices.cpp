@@ -52,9 +52,9 @@ std::vector<SerialPortEntry> SerialPorts(const LocalDeviceOptions &options) {
 
 UsbDeviceEntry AskUsbDevice(const QString &path, int answerMs) {
   UsbDeviceEntry entry{path, std::nullopt, {}};
-  PrinterLinkTarget target;
-  target.kind = PrinterLinkTarget::Kind::Device;
-  target.name = path;
+  ChannelChoice target;
+  target.kind = ChannelChoice::Kind::Device;
+  target.target = path;
   try {
     const std::unique_ptr<TPrinterLink> link = OpenPrinterLink(target, QDeadlineTimer(answerMs));
     // Each of the four questions gets its answer bound; the exchange as a

@@ -235,15 +235,10 @@ void VirtualPrinter::OnSetMac(const std::array<std::uint8_t, 6> &address) {
 }
 
 void VirtualPrinter::OnSetSpeed(const std::array<std::uint8_t, 3> &speed) {
-  // 00 00 84 negotiates; otherwise 01, then 01 for 100 Mbit/s or 00 for 10,
-  // then 01 for full or 00 for half duplex.
-  std::optional<std::size_t> item;
-  if (speed == std::array<std::uint8_t, 3>{0x00, 0x00, 0x84})
-    item = 0;
-  else if (speed[0] == 1 && speed[1] <= 1 && speed[2] <= 1)
-    item = 1 + std::size_t(1 - speed[1]) * 2 + std::size_t(1 - speed[2]);
-  if (item) {
-    const QString name = QString::fromUtf8(kLinkSpeedItems[*item]);
+  const auto known = std::find(kLinkSpeedCodes.begin(), kLinkSpeedCodes.end(), speed);
+  if (known != kLinkSpeedCodes.end()) {
+    const QString name =
+        QString::fromUtf8(kLinkSpeedItems[std::size_t(known - kLinkSpeedCodes.begin())]);
     state_.ethernet[QStringLiteral("speed")] = name;
     setting(kSpeed, QStringLiteral("Set Speed: ") + name);
   } else {

@@ -14,7 +14,7 @@ namespace pellicar {
 // A lookup's `done` is called at most once, from any thread, possibly from
 // inside the call that started it; never after Cancel for it has returned.
 // Error codes are negative for lookup failures (the platform's resolver
-// codes) and positive for system errors; SocketErrorText gives the text.
+// codes) and positive for system errors; SystemErrorText gives the text.
 class HostResolver {
 public:
   struct Result {

@@ -290,6 +290,4 @@ std::unique_ptr<StreamLink> OpenDeviceLink(const QString &path, int &error) {
   return std::make_unique<PosixStreamLink>(fd, Kind::Terminal);
 }
 
-QString LinkErrorText(int error) { return qt_error_string(error); }
-
 } // namespace pellicar

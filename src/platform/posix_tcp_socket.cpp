@@ -275,12 +275,4 @@ std::unique_ptr<TcpSocket> CreateTcpSocket(TcpSocket::Notify notify, int &error)
   return std::make_unique<PosixTcpSocket>(fd, epoll, std::move(notify));
 }
 
-QString SocketErrorText(int code) {
-  if (code < 0)
-    return QString::fromLocal8Bit(::gai_strerror(code));
-  char buffer[256];
-  // The GNU strerror_r returns the text, which need not be in `buffer`.
-  return QString::fromLocal8Bit(::strerror_r(code, buffer, sizeof buffer));
-}
-
 } // namespace pellicar

@@ -22,8 +22,8 @@ enum class LinkStatus {
 // until their deadline; this is for the command-line tool, which has
 // nothing else to do meanwhile, never for the window.
 //
-// Error codes are the operating system's error numbers; LinkErrorText
-// gives their text. One thread at a time.
+// Error codes are the operating system's error numbers; SystemErrorText
+// (platform/system_error.h) gives their text. One thread at a time.
 class StreamLink {
 public:
   // Closes the link (a TCP connection in order: see CloseOrderly).
@@ -63,8 +63,5 @@ std::unique_ptr<StreamLink> ConnectTcpLink(quint32 address, quint16 port,
 // when `path` is not a character device, EBUSY when another program holds
 // the lock.
 std::unique_ptr<StreamLink> OpenDeviceLink(const QString &path, int &error);
-
-// The operating system's text for an error code of these calls.
-QString LinkErrorText(int error);
 
 } // namespace pellicar

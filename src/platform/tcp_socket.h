@@ -39,7 +39,7 @@ enum class TcpInput {
 // network.
 //
 // Error codes are the operating system's error numbers (errno on POSIX);
-// SocketErrorText gives their text.
+// SystemErrorText (platform/system_error.h) gives their text.
 //
 // Thread: every call, and every notification, on the creating thread.
 class TcpSocket {
@@ -99,9 +99,5 @@ public:
 // Creates a socket that reports to `notify`. On failure returns nullptr and
 // sets `error`.
 std::unique_ptr<TcpSocket> CreateTcpSocket(TcpSocket::Notify notify, int &error);
-
-// The operating system's text for an error code of a socket call, or of a
-// host lookup (HostResolver's codes, which are negative).
-QString SocketErrorText(int code);
 
 } // namespace pellicar

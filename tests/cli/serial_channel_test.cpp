@@ -93,6 +93,26 @@ TEST_F(CliSerialTest, BytesThrownAwayAtCloseExitWithOneAndAreCounted) {
   EXPECT_FALSE(line_.WaitForReceived(1, 200)) << "what was reported lost went out after all";
 }
 
+// Serial port and device file share one send loop: a line that takes
+// nothing is a stall on both, said with the bytes the printer has.
+TEST_F(CliSerialTest, AHeldLineIsAStallOnEveryTwoWayChannel) {
+  const QByteArray expected = DryRunBytes(Words({"selftest"}));
+  ASSERT_TRUE(line_.HoldOutput(true));
+  for (const char *channel : {"--serial", "--device"}) {
+    const CliResult result =
+        RunCliProcess({QString::fromLatin1(channel), line_.SlavePath(), QStringLiteral("--timeout"),
+                       QStringLiteral("0.5"), QStringLiteral("selftest")});
+    EXPECT_EQ(result.exitCode, 1) << channel << ::testing::PrintToString(result);
+    EXPECT_TRUE(result.errText().contains(
+        QStringLiteral("%1: the printer took no data for 0.5 s; it has 0 of %2 bytes")
+            .arg(line_.SlavePath())
+            .arg(expected.size())))
+        << result.err.toStdString();
+  }
+  ASSERT_TRUE(line_.HoldOutput(false));
+  EXPECT_FALSE(line_.WaitForReceived(1, 200)) << "what was reported lost went out after all";
+}
+
 TEST_F(CliSerialTest, PortThatCannotBeOpenedExitsWithOne) {
   QTemporaryDir folder;
   ASSERT_TRUE(folder.isValid());

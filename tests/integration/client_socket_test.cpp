@@ -3,6 +3,7 @@
 
 #include "channels/client_socket.h"
 #include "channels/socket_error.h"
+#include "platform/system_error.h"
 #include "platform/tcp_socket.h"
 #include "support/fake_printer.h"
 #include "support/loopback_ports.h"
@@ -435,7 +436,7 @@ TEST_F(ClientSocketTest, FailedLookupReportsLookupErrorThenDisconnect) {
   ASSERT_EQ(rec_.escaped.size(), 1u);
   EXPECT_EQ(MessageOf(rec_.escaped[0]),
             QStringLiteral("Windows socket error: %1 (%2), on API 'ASync Lookup'")
-                .arg(SocketErrorText(EAI_NONAME))
+                .arg(SystemErrorText(EAI_NONAME))
                 .arg(EAI_NONAME));
 }
 
@@ -466,7 +467,7 @@ TEST_F(ClientSocketTest, LookupWhoseThreadCannotStartRaisesAndLeavesNothing) {
   } catch (const ESocketError &e) {
     EXPECT_EQ(e.message(),
               QStringLiteral("Windows socket error: %1 (%2), on API 'WSAASyncGetHostByName'")
-                  .arg(SocketErrorText(EAGAIN))
+                  .arg(SystemErrorText(EAGAIN))
                   .arg(EAGAIN));
   }
   EXPECT_EQ(resolver->LookupsUnderWay(), 0);

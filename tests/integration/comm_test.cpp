@@ -406,6 +406,27 @@ TEST_F(CommTest, CloseWritesWhatIsQueuedFirst) {
   EXPECT_TRUE(events.discarded.empty());
 }
 
+// A pseudo terminal counts its output as gone once the other end could
+// read it: the next opener of the port must not throw those bytes away.
+// With the printer not reading, its side holds 4 KiB and the rest waits in
+// the terminal's buffer, which an output purge of the port empties.
+TEST_F(CommTest, ReopeningKeepsWhatThePreviousWriterLeftUnread) {
+  OpenAndSettle();
+  pty.SetReading(false);
+  const QByteArray sent = Pattern(8000, 7);
+  ASSERT_TRUE(comm.SendData(sent));
+  ASSERT_TRUE(WaitUntil([&] { return events.empties == 2; }));
+  comm.ClosePort();
+  ASSERT_TRUE(events.discarded.empty());
+  TComm next;
+  next.LoadFormValues();
+  next.SetCommName(pty.SlavePath());
+  ASSERT_NO_THROW(next.OpenPort());
+  pty.SetReading(true);
+  ASSERT_TRUE(pty.WaitForReceived(sent.size()));
+  EXPECT_TRUE(pty.Received() == sent);
+}
+
 TEST_F(CommTest, CloseOfAHeldLineGivesUpInTimeAndCountsWhatItDropped) {
   struct Case {
     const char *what;

@@ -219,7 +219,8 @@ TEST_F(CommInjectedTest, OpenAppliesTimeoutsThenTheWholeRecord) {
   ASSERT_NO_THROW(comm.OpenPort());
   EXPECT_EQ(line().calls, (std::vector<std::string>{"setup 4096 4096", "timeouts", "state"}));
   ASSERT_FALSE(line().purges.empty());
-  EXPECT_EQ(line().purges.front(), 0x0Fu);
+  EXPECT_EQ(line().purges.front(), comm_purge::kRxAbort | comm_purge::kRxClear)
+      << "the output of a previous writer is kept";
 
   const TCommTimeouts &t = line().timeouts.back();
   EXPECT_EQ(t.ReadIntervalTimeout, 100u);
