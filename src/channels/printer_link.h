@@ -53,8 +53,30 @@ public:
 
   // Ends the link; returns how many bytes it threw away as it closed,
   // having been handed them (0: none, or a link that cannot lose what
-  // Drain saw leave). Once; the destructor closes a link not closed.
+  // Drain saw leave). Once; the destructor closes a link not closed. A
+  // link that finds at its close that the printer may have lost what it
+  // had acknowledged throws EPrinterLinkError saying so.
   virtual quint64 Close() { return 0; }
+
+  // For a link that learns what the printer's side acknowledged (TCP):
+  // hands all of `bytes` over as one transfer, which goes on from the event
+  // loop while DrainStep waits, and returns true. false (the default): the
+  // link cannot count, and the caller hands the bytes over with Send.
+  virtual bool Transfer(const QByteArray &bytes) {
+    Q_UNUSED(bytes);
+    return false;
+  }
+  // Bytes of everything handed over that the printer's side has
+  // acknowledged, as last read; -1 (the default) when the link cannot tell.
+  virtual qint64 Acknowledged() const { return -1; }
+  // Drain, except that a link that counts acknowledgements returns false as
+  // soon as that count moved, so that the caller's bound counts from the
+  // printer's last progress; true once drained. Throws as Drain does
+  // (ELinkStalled when the deadline passed with no progress).
+  virtual bool DrainStep(const QDeadlineTimer &deadline) {
+    Drain(deadline);
+    return true;
+  }
 
   // What a failed send adds to its message about the bytes: `sent` of
   // `total` were handed over, `lost` of them thrown away at the close

@@ -2,6 +2,7 @@
 
 #include "platform/system_error.h"
 
+#include <QBuffer>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -33,6 +34,10 @@ TTcpPrinterLink::TTcpPrinterLink(const QString &host, quint16 port,
       failure_ = QStringLiteral("the connection failed: %1").arg(SystemErrorDetail(code));
     } else {
       ended_ = true;
+      cause_ = QStringLiteral("%1: %2").arg(kind == TErrorEvent::eeSend
+                                                ? QStringLiteral("sending failed")
+                                                : QStringLiteral("the connection broke"),
+                                            SystemErrorDetail(code));
       failure_ = QStringLiteral("%1 failed: %2")
                      .arg(kind == TErrorEvent::eeSend ? QStringLiteral("writing")
                                                       : QStringLiteral("reading"),
@@ -49,10 +54,33 @@ TTcpPrinterLink::TTcpPrinterLink(const QString &host, quint16 port,
     drained_ = true;
     Wake();
   });
-  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [this](qint64, bool) {
+  QObject::connect(&socket, &TCustomWinSocket::CloseFinished, [this](qint64, bool broken) {
     closed_ = true;
+    broken_ = broken;
     Wake();
   });
+  QObject::connect(&socket, &TCustomWinSocket::StreamAcknowledged, [this](qint64 done, qint64) {
+    if (done > acknowledged_)
+      progressed_ = true;
+    acknowledged_ = done;
+    Wake();
+  });
+  QObject::connect(&socket, &TCustomWinSocket::StreamFinished,
+                   [this](bool delivered, qint64 done, qint64, bool exact) {
+                     transferring_ = false;
+                     if (delivered) {
+                       acknowledgedBefore_ += done;
+                       acknowledged_ = 0;
+                     } else {
+                       acknowledged_ = done;
+                       exact_ = exact;
+                       cutShort_ = true;
+                     }
+                     Wake();
+                   });
+  // The send loop's bound is the stall limit of a transfer: the socket's
+  // own would end it first.
+  socket.SetStreamStallLimit(0);
   client_.SetHost(host);
   client_.SetPort(port);
   try {
@@ -63,14 +91,14 @@ TTcpPrinterLink::TTcpPrinterLink(const QString &host, quint16 port,
   Await(deadline, [this] { return connected_ || !failure_.isEmpty(); });
   if (connected_)
     return;
-  if (failure_.isEmpty())
-    failure_ = QStringLiteral("timed out waiting for the connection");
   client_.SetActive(false);
+  if (failure_.isEmpty())
+    throw ELinkStalled(QStringLiteral("timed out waiting for the connection"));
   throw EPrinterLinkError(failure_);
 }
 
 TTcpPrinterLink::~TTcpPrinterLink() {
-  if (!client_.Active())
+  if (closeCalled_ || !client_.Active())
     return;
   // The printer's answers were read; what is left is thrown away so that
   // the close ends the connection in order rather than resetting it.
@@ -138,6 +166,80 @@ void TTcpPrinterLink::Drain(const QDeadlineTimer &deadline) {
   if (ended_)
     Ended();
   throw ELinkStalled(QStringLiteral("timed out waiting for the printer to take what was written"));
+}
+
+bool TTcpPrinterLink::Transfer(const QByteArray &bytes) {
+  if (ended_ || !client_.Active())
+    Ended();
+  auto stream = std::make_unique<QBuffer>();
+  stream->setData(bytes);
+  stream->open(QIODevice::ReadOnly);
+  transferred_ += bytes.size();
+  acknowledged_ = 0;
+  transferring_ = true;
+  bool taken = false;
+  try {
+    taken = client_.Socket().BeginStreamSend(std::move(stream));
+  } catch (const EAbort &) {
+    return true; // a failed first piece: StreamFinished told, DrainStep says so
+  }
+  if (!taken) {
+    transferring_ = false;
+    throw EPrinterLinkError(QStringLiteral("the connection did not take the data"));
+  }
+  return true;
+}
+
+bool TTcpPrinterLink::DrainStep(const QDeadlineTimer &deadline) {
+  progressed_ = false;
+  // A printer that ended its side while a transfer is under way is no
+  // failure as long as it takes the data: only the transfer's end tells.
+  Await(deadline,
+        [this] { return progressed_ || cutShort_ || (!transferring_ && (drained_ || ended_)); });
+  if (cutShort_)
+    throw EPrinterLinkError(
+        QStringLiteral("the connection ended before the printer had everything"));
+  if (!transferring_ && drained_)
+    return true;
+  if (progressed_)
+    return false;
+  if (!transferring_ && ended_)
+    Ended();
+  throw ELinkStalled(QStringLiteral("timed out waiting for the printer to take what was written"));
+}
+
+QString TTcpPrinterLink::LossNote(qint64, qint64 total, quint64) const {
+  if (!cutShort_)
+    return {};
+  return QStringLiteral(" (it has %1%2 of %3 bytes)%4")
+      .arg(exact_ ? QString() : QStringLiteral("at least "))
+      .arg(Acknowledged())
+      .arg(total)
+      .arg(cause_.isEmpty() ? QString() : QStringLiteral(": ") + cause_);
+}
+
+quint64 TTcpPrinterLink::Close() {
+  closeCalled_ = true;
+  if (client_.Active()) {
+    DiscardInput();
+    client_.SetActive(false);
+  }
+  Await(QDeadlineTimer(kCloseMs),
+        [this] { return closed_ || client_.Socket().ClosesPending() == 0; });
+  if (!closed_ && client_.Socket().ClosesPending() > 0)
+    throw EPrinterLinkError(
+        QStringLiteral("timed out after %1 s waiting for the connection to close")
+            .arg(Seconds(kCloseMs)));
+  // A printer that read everything ends its side in order; one that resets
+  // after acknowledging every byte has thrown away those it had not read
+  // (how many, only it knows).
+  if (broken_ && !cutShort_ && transferred_ > 0)
+    throw EPrinterLinkError(
+        QStringLiteral("the printer acknowledged all %1 bytes but may have thrown away some it "
+                       "had not read: %2")
+            .arg(transferred_)
+            .arg(cause_.isEmpty() ? QStringLiteral("the connection broke") : cause_));
+  return 0;
 }
 
 void TTcpPrinterLink::DiscardInput() {

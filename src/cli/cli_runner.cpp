@@ -11,7 +11,6 @@
 #include "cli/profile_commands.h"
 #include "cli/queue_delivery.h"
 #include "cli/read_back_runner.h"
-#include "cli/tcp_delivery.h"
 #include "cli/terminal.h"
 #include "cli/usage_text.h"
 #include "platform/path_kind.h"
@@ -66,8 +65,6 @@ std::unique_ptr<TDelivery> MakeDelivery(const CliRequest &request) {
     return std::make_unique<TQueueDelivery>(request.channel.target, request.timeoutMs,
                                             IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Tcp:
-    return std::make_unique<TTcpDelivery>(request.channel.target, request.channel.port,
-                                          request.timeoutMs, IsTerminal(StandardStream::Error));
   case ChannelChoice::Kind::Serial:
   case ChannelChoice::Kind::Device:
     return std::make_unique<TLinkDelivery>(request.channel, request.timeoutMs,

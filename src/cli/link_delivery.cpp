@@ -25,6 +25,10 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   std::unique_ptr<TPrinterLink> link;
   try {
     link = OpenPrinterLink(channel_, QDeadlineTimer(timeoutMs_));
+  } catch (const ELinkStalled &) {
+    throw ESendFailed(QStringLiteral("%1: timed out after %2 s waiting for the connection")
+                          .arg(where, Seconds(timeoutMs_)),
+                      0);
   } catch (const EPrinterLinkError &e) {
     // The serial component's messages are the window's, shown as its box
     // shows them.
@@ -39,19 +43,32 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   qint64 drained = 0; // bytes of the sequences drained whole
   std::optional<QString> failure;
   bool stalled = false;
+  // What the printer has: what its side acknowledged, for a link that can
+  // tell, else what the link took.
+  const auto taken = [&] {
+    const qint64 acknowledged = link->Acknowledged();
+    return acknowledged >= 0 ? acknowledged : sent;
+  };
   try {
     for (const CommandSequence &sequence : job.sequences) {
-      for (qsizetype done = 0; done < sequence.bytes.size();) {
-        const qsizetype piece = std::min(kPieceBytes, sequence.bytes.size() - done);
-        link->Send(sequence.bytes.mid(done, piece), QDeadlineTimer(timeoutMs_));
-        done += piece;
-        sent += piece;
-        bar.Update(sent);
+      if (link->Transfer(sequence.bytes)) {
+        sent += sequence.bytes.size();
+      } else {
+        for (qsizetype done = 0; done < sequence.bytes.size();) {
+          const qsizetype piece = std::min(kPieceBytes, sequence.bytes.size() - done);
+          link->Send(sequence.bytes.mid(done, piece), QDeadlineTimer(timeoutMs_));
+          done += piece;
+          sent += piece;
+          bar.Update(sent);
+        }
       }
       // Each sequence drained on its own, so that a failure can say which
-      // ones the printer's side took whole.
-      link->Drain(QDeadlineTimer(timeoutMs_));
+      // ones the printer's side took whole. The wait starts again whenever
+      // the printer acknowledges more: a stall ends it, not the length.
+      while (!link->DrainStep(QDeadlineTimer(timeoutMs_)))
+        bar.Update(taken());
       drained = sent;
+      bar.Update(sent);
     }
   } catch (const ELinkStalled &) {
     stalled = true;
@@ -61,7 +78,13 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   bar.Finish();
   // A close may still throw away what a drain saw leave the program (a
   // serial port's driver that could not send it in time): that is lost too.
-  const quint64 lost = link->Close();
+  quint64 lost = 0;
+  try {
+    lost = link->Close();
+  } catch (const EPrinterLinkError &e) {
+    if (!failure && !stalled)
+      failure = e.message();
+  }
   if (!failure && !stalled && lost == 0)
     return;
   const qint64 confirmed = lost > 0 ? std::min(drained, sent - qint64(lost)) : drained;
@@ -72,7 +95,7 @@ void TLinkDelivery::Deliver(const CliJob &job) {
     throw ESendFailed(
         QStringLiteral("%1: the printer took no data for %2 s; it has %3 of %4 bytes%5")
             .arg(where, Seconds(timeoutMs_))
-            .arg(sent - qint64(lost))
+            .arg(std::max<qint64>(drained, taken()) - qint64(lost))
             .arg(total)
             .arg(lost > 0 ? link->LossNote(sent, total, lost) : QString()),
         WholeSequencesWithin(job.sequences, confirmed));

@@ -1,9 +1,9 @@
-// TTcpDelivery against a fake printer on 127.0.0.1: when a job of several
+// The send loop (TLinkDelivery) over TCP against a fake printer on 127.0.0.1: when a job of several
 // sequences fails, it says how many of them, from the first, the printer's
 // side acknowledged whole.
 
 #include "cli/cli_errors.h"
-#include "cli/tcp_delivery.h"
+#include "cli/link_delivery.h"
 #include "support/fake_printer.h"
 #include "support/loopback_ports.h"
 
@@ -22,7 +22,11 @@ int ConfirmedOnFailure(quint16 port, std::initializer_list<qsizetype> sizes) {
   for (qsizetype size : sizes)
     job.sequences.push_back({QStringLiteral("part"), QByteArray(size, '\x1b')});
   try {
-    TTcpDelivery(QStringLiteral("127.0.0.1"), port, 1000, false).Deliver(job);
+    ChannelChoice channel;
+    channel.kind = ChannelChoice::Kind::Tcp;
+    channel.target = QStringLiteral("127.0.0.1");
+    channel.port = port;
+    TLinkDelivery(channel, 1000, false).Deliver(job);
   } catch (const ESendFailed &e) {
     return e.confirmedSequences();
   }
