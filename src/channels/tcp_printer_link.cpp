@@ -145,6 +145,7 @@ void TTcpPrinterLink::Send(const QByteArray &bytes, const QDeadlineTimer &) {
       Ended();
     throw EPrinterLinkError(QStringLiteral("sending failed"));
   }
+  handed_ += bytes.size();
 }
 
 bool TTcpPrinterLink::Receive(QByteArray &into, const QDeadlineTimer &deadline) {
@@ -171,9 +172,14 @@ void TTcpPrinterLink::Drain(const QDeadlineTimer &deadline) {
 bool TTcpPrinterLink::Transfer(const QByteArray &bytes) {
   if (ended_ || !client_.Active())
     Ended();
+  if (bytes.isEmpty())
+    return true; // nothing to wait for
   auto stream = std::make_unique<QBuffer>();
   stream->setData(bytes);
   stream->open(QIODevice::ReadOnly);
+  handedBefore_ = handed_;
+  handed_ += bytes.size();
+  transferSize_ = bytes.size();
   transferred_ += bytes.size();
   acknowledged_ = 0;
   transferring_ = true;
@@ -182,6 +188,9 @@ bool TTcpPrinterLink::Transfer(const QByteArray &bytes) {
     taken = client_.Socket().BeginStreamSend(std::move(stream));
   } catch (const EAbort &) {
     return true; // a failed first piece: StreamFinished told, DrainStep says so
+  } catch (const Exception &e) {
+    transferring_ = false;
+    throw EPrinterLinkError(e.message());
   }
   if (!taken) {
     transferring_ = false;
@@ -205,6 +214,11 @@ bool TTcpPrinterLink::DrainStep(const QDeadlineTimer &deadline) {
     return false;
   if (!transferring_ && ended_)
     Ended();
+  // The count as the system has it now, not as last read: what the
+  // connection acknowledged beyond what went before this transfer.
+  if (transferring_)
+    acknowledged_ = std::clamp(client_.Socket().Acknowledged() - handedBefore_, acknowledged_,
+                               std::max(acknowledged_, transferSize_));
   throw ELinkStalled(QStringLiteral("timed out waiting for the printer to take what was written"));
 }
 

@@ -77,6 +77,9 @@ private:
   bool exact_ = true;         // acknowledged_ was read at the end
   bool broken_ = false;       // the connection broke rather than closing in order
   bool closeCalled_ = false;
+  qint64 handed_ = 0;             // bytes handed to this connection (Send, Transfer)
+  qint64 handedBefore_ = 0;       // of them, before the transfer under way
+  qint64 transferSize_ = 0;       // of the transfer under way
   qint64 transferred_ = 0;        // bytes handed over by Transfer
   qint64 acknowledgedBefore_ = 0; // of the transfers delivered whole
   qint64 acknowledged_ = 0;       // of the transfer under way or cut short
