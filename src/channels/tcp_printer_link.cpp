@@ -42,6 +42,10 @@ TTcpPrinterLink::TTcpPrinterLink(const QString &host, quint16 port,
                      .arg(kind == TErrorEvent::eeSend ? QStringLiteral("writing")
                                                       : QStringLiteral("reading"),
                           SystemErrorDetail(code));
+      // A broken connection does not end a transfer by itself: the close
+      // does, and tells how much of it the printer has.
+      if (kind == TErrorEvent::eeDisconnect && transferring_ && client_.Active())
+        client_.SetActive(false);
     }
     code = 0; // reported by the link's own calls
     Wake();

@@ -50,10 +50,21 @@ void TLinkDelivery::Deliver(const CliJob &job) {
     return acknowledged >= 0 ? acknowledged : sent;
   };
   try {
-    for (const CommandSequence &sequence : job.sequences) {
-      if (link->Transfer(sequence.bytes)) {
-        sent += sequence.bytes.size();
-      } else {
+    if (link->Acknowledged() >= 0) {
+      // A link that counts what the printer's side acknowledged takes the
+      // job as one transfer: the count tells which sequences it has whole,
+      // and every move of it starts the wait again.
+      QByteArray all;
+      for (const CommandSequence &sequence : job.sequences)
+        all += sequence.bytes;
+      if (!link->Transfer(all))
+        throw EPrinterLinkError(QStringLiteral("sending failed"));
+      sent = total;
+      while (!link->DrainStep(QDeadlineTimer(timeoutMs_)))
+        bar.Update(taken());
+      drained = sent;
+    } else {
+      for (const CommandSequence &sequence : job.sequences) {
         for (qsizetype done = 0; done < sequence.bytes.size();) {
           const qsizetype piece = std::min(kPieceBytes, sequence.bytes.size() - done);
           link->Send(sequence.bytes.mid(done, piece), QDeadlineTimer(timeoutMs_));
@@ -61,14 +72,11 @@ void TLinkDelivery::Deliver(const CliJob &job) {
           sent += piece;
           bar.Update(sent);
         }
+        // Each sequence drained on its own, so that a failure can say which
+        // ones the printer's side took whole.
+        link->Drain(QDeadlineTimer(timeoutMs_));
+        drained = sent;
       }
-      // Each sequence drained on its own, so that a failure can say which
-      // ones the printer's side took whole. The wait starts again whenever
-      // the printer acknowledges more: a stall ends it, not the length.
-      while (!link->DrainStep(QDeadlineTimer(timeoutMs_)))
-        bar.Update(taken());
-      drained = sent;
-      bar.Update(sent);
     }
   } catch (const ELinkStalled &) {
     stalled = true;
@@ -87,7 +95,8 @@ void TLinkDelivery::Deliver(const CliJob &job) {
   }
   if (!failure && !stalled && lost == 0)
     return;
-  const qint64 confirmed = lost > 0 ? std::min(drained, sent - qint64(lost)) : drained;
+  const qint64 confirmed =
+      lost > 0 ? std::min(drained, sent - qint64(lost)) : std::max(drained, link->Acknowledged());
   // Every wait counts from the last piece the link took: this is a stall,
   // whatever the length of the job. The count is what the link took and
   // its close did not throw away.
