@@ -23,7 +23,7 @@ struct PrinterOptions {
   qint64 stopReadingAfter = -1; // -1: never
   qint64 resetAfter = -1;       // -1: never
   bool quiet = false;
-  bool takeIp = false; // listen at the address of an IP command once its connection closes
+  bool takeIp = false;    // listen at the address of an IP command once its connection closes
   QString sampleFirmware; // non-empty: write a sample firmware file there and end
   bool help = false;
   bool version = false;
