@@ -5,6 +5,10 @@
 #include "channels/tcp_printer_link.h"
 #include "platform/system_error.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
 #include <cerrno>
 
 namespace pellicar {
@@ -53,5 +57,16 @@ std::unique_ptr<TPrinterLink> OpenPrinterLink(const ChannelChoice &target,
 }
 
 QString Seconds(qint64 milliseconds) { return QString::number(double(milliseconds) / 1000.0); }
+
+void RunEventLoopUntil(QEventLoop &loop, const QDeadlineTimer &deadline) {
+  // A timer of its own for each run: one may fire a little before its
+  // time, and a loop run again after that would have nothing to end it.
+  QTimer bound;
+  bound.setSingleShot(true);
+  bound.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
+  bound.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
+  loop.exec();
+}
 
 } // namespace pellicar

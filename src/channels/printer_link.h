@@ -10,6 +10,8 @@
 
 #include <memory>
 
+class QEventLoop;
+
 namespace pellicar {
 
 // A link failed, or a printer did not answer as it should; the message
@@ -94,5 +96,10 @@ std::unique_ptr<TPrinterLink> OpenPrinterLink(const ChannelChoice &target,
 
 // Seconds, as messages give them ("2.5").
 QString Seconds(qint64 milliseconds);
+
+// Runs `loop` until something quits it or `deadline` is due, whichever
+// comes first. A link's waits call it in a loop until their condition
+// holds or the deadline has passed. Main thread.
+void RunEventLoopUntil(QEventLoop &loop, const QDeadlineTimer &deadline);
 
 } // namespace pellicar

@@ -12,18 +12,6 @@ namespace {
 // The read interval that makes a read return with what has arrived.
 constexpr quint32 kTakeWhatIsThere = 0xFFFFFFFF;
 
-// Runs `loop` until something quits it or `deadline` is due. The timer is
-// started for each run: one may fire a little before its time, and a loop
-// run again after that would have nothing left to end it.
-void RunUntil(QEventLoop &loop, const QDeadlineTimer &deadline) {
-  QTimer bound;
-  bound.setSingleShot(true);
-  bound.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
-  bound.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
-  loop.exec();
-}
-
 } // namespace
 
 TSerialPrinterLink::TSerialPrinterLink(const QString &device, quint32 baudRate, int parityIndex) {
@@ -114,7 +102,7 @@ TSerialPrinterLink::Report TSerialPrinterLink::AwaitReport(const QDeadlineTimer 
     QEventLoop loop;
     waiting_ = &loop;
     while (!empty() && !hungUp_ && !deadline.hasExpired())
-      RunUntil(loop, deadline);
+      RunEventLoopUntil(loop, deadline);
     waiting_ = nullptr;
   }
   if (hungUp_)
@@ -128,7 +116,7 @@ bool TSerialPrinterLink::Receive(QByteArray &into, const QDeadlineTimer &deadlin
     waiting_ = &loop;
     // Other reports (the write queue ran empty) wake the loop too.
     while (received_.isEmpty() && !hungUp_ && !deadline.hasExpired())
-      RunUntil(loop, deadline);
+      RunEventLoopUntil(loop, deadline);
     waiting_ = nullptr;
   }
   if (!received_.isEmpty()) {

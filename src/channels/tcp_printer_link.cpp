@@ -115,17 +115,9 @@ template <typename Done> void TTcpPrinterLink::Await(const QDeadlineTimer &deadl
   if (done() || deadline.hasExpired())
     return;
   QEventLoop loop;
-  QTimer bound;
-  bound.setSingleShot(true);
-  bound.setTimerType(Qt::PreciseTimer);
-  QObject::connect(&bound, &QTimer::timeout, &loop, &QEventLoop::quit);
   waiting_ = &loop;
-  while (!done() && !deadline.hasExpired()) {
-    // Started again each time: a timer may fire a little before the
-    // deadline has passed.
-    bound.start(int(std::clamp<qint64>(deadline.remainingTime(), 1, 1 << 30)));
-    loop.exec();
-  }
+  while (!done() && !deadline.hasExpired())
+    RunEventLoopUntil(loop, deadline);
   waiting_ = nullptr;
 }
 
