@@ -73,11 +73,8 @@ TEST(Discover, FindsPrintersByTheirAnswerAndWritesTheInventory) {
   ASSERT_TRUE(ready.Start()) << ready.Message().toStdString();
   const quint16 port = ready.Port();
   QProcess paperOut;
-  paperOut.start(PrinterProcess::ProgramPath(),
-                 {QStringLiteral("--tcp"), QStringLiteral("127.0.0.3:%1").arg(port),
-                  QStringLiteral("--status"), QStringLiteral("paper-out"),
-                  QStringLiteral("--quiet")});
-  ASSERT_TRUE(WaitUntil([&] { return paperOut.canReadLine(); }, 10000));
+  ASSERT_TRUE(StartQuietPrinterAt(paperOut, QStringLiteral("127.0.0.3"), port,
+                                  QStringLiteral("paper-out")));
   const int silent = Listen("127.0.0.4", port);
   ASSERT_GE(silent, 0);
   const int wrongListener = Listen("127.0.0.6", port);

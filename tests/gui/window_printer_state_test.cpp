@@ -88,11 +88,8 @@ TEST_F(WindowPrinterStateTest, FindPrintersScansOnlyWhenAskedAndFillsTheChoice) 
   ASSERT_TRUE(printer.Start()) << printer.Message().toStdString();
   const quint16 port = printer.Port();
   QProcess paperOut;
-  paperOut.start(PrinterProcess::ProgramPath(),
-                 {QStringLiteral("--tcp"), QStringLiteral("127.0.0.3:%1").arg(port),
-                  QStringLiteral("--status"), QStringLiteral("paper-out"),
-                  QStringLiteral("--quiet")});
-  ASSERT_TRUE(WaitUntil([&] { return paperOut.canReadLine(); }, 10000));
+  ASSERT_TRUE(StartQuietPrinterAt(paperOut, QStringLiteral("127.0.0.3"), port,
+                                  QStringLiteral("paper-out")));
 
   form().FindPrintersAction()->trigger();
   auto *dialog = form().findChild<TFindPrintersDialog *>();

@@ -94,4 +94,12 @@ int PrinterProcess::Stop() {
   return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
 }
 
+bool StartQuietPrinterAt(QProcess &process, const QString &address, quint16 port,
+                         const QString &status) {
+  process.start(PrinterProcess::ProgramPath(),
+                {QStringLiteral("--tcp"), QStringLiteral("%1:%2").arg(address).arg(port),
+                 QStringLiteral("--status"), status, QStringLiteral("--quiet")});
+  return WaitUntil([&] { return process.canReadLine(); }, 10000);
+}
+
 } // namespace pellicar::test

@@ -56,4 +56,10 @@ private:
   bool running_ = false;
 };
 
+// Starts a second, quiet pellicar-printer in `process` on ADDRESS:PORT (a
+// 127.0.0.x of its own) answering status requests as `status`; true once
+// it is listening.
+bool StartQuietPrinterAt(QProcess &process, const QString &address, quint16 port,
+                         const QString &status);
+
 } // namespace pellicar::test
